@@ -1,0 +1,40 @@
+# kor_add_gtest(NAME SOURCES ... LIBS ...): one GoogleTest executable, one CTest test.
+# Under the win32 preset CTest runs it through Wine (CMAKE_CROSSCOMPILING_EMULATOR).
+function(kor_add_gtest name)
+  cmake_parse_arguments(ARG "" "WORKING_DIRECTORY" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest gmock gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE
+    KOR_SOURCE_DIR="${CMAKE_SOURCE_DIR}" KOR_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  set(wd ${CMAKE_BINARY_DIR})
+  if(ARG_WORKING_DIRECTORY)
+    set(wd ${ARG_WORKING_DIRECTORY})
+  endif()
+  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${wd})
+  if(ARG_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+endfunction()
+
+# kor_library(NAME DEPS ...): a static library of every .cpp in the folder,
+# plus the win32/ or posix/ subfolder of the current target.  Folders grow without edits here.
+function(kor_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  if(WIN32)
+    file(GLOB osrcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/*.cpp)
+  else()
+    file(GLOB osrcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/posix/*.cpp)
+  endif()
+  if(srcs OR osrcs)
+    add_library(${name} STATIC ${srcs} ${osrcs})
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  else()
+    # A folder whose sources are still to come: headers only.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()

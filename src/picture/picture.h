@@ -1,0 +1,80 @@
+// The picture container and the registry of file formats.
+#ifndef KORVALE_PICTURE_PICTURE_H
+#define KORVALE_PICTURE_PICTURE_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "picture/graphic.h"
+
+struct TFileFormat {
+  TGraphicClass GraphicClass;
+  std::string Extension;  // without dot, lower-cased when added
+  std::string Description;
+  int32_t DescriptionId = 0;
+};
+
+// The one registry of the program: created on first use with its four built-in entries
+// (wmf, emf, ico, bmp), alive until the program ends.
+class TFileFormatsList {
+ public:
+  TFileFormatsList();
+  void Add(const std::string& extension, const std::string& description, int32_t descriptionId,
+           TGraphicClass graphicClass);
+  void Remove(TGraphicClass graphicClass);  // this class and its descendants, last to first
+  TGraphicClass FindByExtension(const std::string& extension) const;
+  TGraphicClass FindByClassName(const std::string& name) const;
+  const std::vector<TFileFormat>& Entries() const { return entries_; }
+
+ private:
+  std::vector<TFileFormat> entries_;
+};
+
+TFileFormatsList& FileFormats();
+bool FileFormatsExist();
+
+class IChangeNotifier {
+ public:
+  virtual ~IChangeNotifier() = default;
+  virtual void Changed() = 0;
+};
+
+class TPicture : public TObject {
+ public:
+  TPicture();
+  ~TPicture() override;
+  TPicture(const TPicture&) = delete;
+  TPicture& operator=(const TPicture&) = delete;
+
+  // Registry operations on the class.
+  static void RegisterFormat(const std::string& extension, const std::string& description,
+                             TGraphicClass graphicClass);
+  static void UnregisterFormatClass(TGraphicClass graphicClass);
+
+  void LoadFile(const std::string& fileName);  // replaces the graphic only on success
+  class TBitmap* AsBitmap();
+  TGraphic* Graphic() const { return graphic_.get(); }
+  void SetGraphic(TGraphic* value);  // copies value (none: empty)
+  void CopyFrom(const TPicture* source);
+  void CopyFrom(const TGraphic* source) { SetGraphic(const_cast<TGraphic*>(source)); }
+  int32_t Width() const;
+  int32_t Height() const;
+  void NotifyChanged(TObject* sender);
+  void ReportProgress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, TRect& r,
+                      const std::string& msg);
+
+  // The stored picture record (designer property "Data").
+  void ReadData(TStream& stream);
+  void WriteData(TStream& stream);
+
+  TNotifyEvent OnChange;
+  TProgressEvent OnProgress;
+  IChangeNotifier* Notify = nullptr;
+
+ private:
+  void TakeOwnership(std::unique_ptr<TGraphic> g);  // listeners set, previous destroyed, notify
+  std::unique_ptr<TGraphic> graphic_;
+};
+
+#endif

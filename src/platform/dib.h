@@ -1,0 +1,56 @@
+// Device-independent bitmap records, laid out byte for byte as on Windows (little-endian).
+#ifndef KORVALE_PLATFORM_DIB_H
+#define KORVALE_PLATFORM_DIB_H
+
+#include <cstdint>
+
+namespace platform {
+
+#pragma pack(push, 1)
+struct BitmapFileHeader {
+  uint16_t bfType;  // "BM" = 0x4D42
+  uint32_t bfSize;
+  uint16_t bfReserved1;
+  uint16_t bfReserved2;
+  uint32_t bfOffBits;
+};
+struct BitmapCoreHeader {
+  uint32_t bcSize;  // 12
+  uint16_t bcWidth;
+  uint16_t bcHeight;
+  uint16_t bcPlanes;
+  uint16_t bcBitCount;
+};
+#pragma pack(pop)
+
+struct BitmapInfoHeader {
+  uint32_t biSize;
+  int32_t biWidth;
+  int32_t biHeight;
+  uint16_t biPlanes;
+  uint16_t biBitCount;
+  uint32_t biCompression;
+  uint32_t biSizeImage;
+  int32_t biXPelsPerMeter;
+  int32_t biYPelsPerMeter;
+  uint32_t biClrUsed;
+  uint32_t biClrImportant;
+};
+
+struct RgbQuad {
+  uint8_t rgbBlue;
+  uint8_t rgbGreen;
+  uint8_t rgbRed;
+  uint8_t rgbReserved;
+};
+
+static_assert(sizeof(BitmapFileHeader) == 14, "BITMAPFILEHEADER is 14 bytes");
+static_assert(sizeof(BitmapCoreHeader) == 12, "BITMAPCOREHEADER is 12 bytes");
+static_assert(sizeof(BitmapInfoHeader) == 40, "BITMAPINFOHEADER is 40 bytes");
+static_assert(sizeof(RgbQuad) == 4, "RGBQUAD is 4 bytes");
+
+enum : uint32_t { kBI_RGB = 0, kBI_RLE8 = 1, kBI_RLE4 = 2, kBI_BITFIELDS = 3 };
+
+}  // namespace platform
+
+#endif

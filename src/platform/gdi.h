@@ -1,0 +1,48 @@
+// The drawing seam: the few GDI calls the graphics use.  Win32: GDI itself on a device
+// context (platform/win32/surface.h wraps an HDC).  POSIX: a software canvas of 32-bit
+// pixels (platform/posix/soft_canvas.h) implementing the same calls, so drawing is testable.
+#ifndef KORVALE_PLATFORM_GDI_H
+#define KORVALE_PLATFORM_GDI_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+class Surface;  // a drawing target; complete in the build's own surface header
+
+using PaletteHandle = void*;  // HPALETTE; null for none
+
+struct PaletteEntry {
+  uint8_t peRed;
+  uint8_t peGreen;
+  uint8_t peBlue;
+  uint8_t peFlags;
+};
+
+enum : int { kBLACKONWHITE = 1, kWHITEONBLACK = 2, kCOLORONCOLOR = 3, kHALFTONE = 4 };
+enum : unsigned { kDIB_RGB_COLORS = 0 };
+enum : uint32_t { kSRCCOPY = 0x00CC0020 };
+
+PaletteHandle CreatePalette(const PaletteEntry* entries, int count);  // LOGPALETTE version 0x300
+void DeletePalette(PaletteHandle palette);
+// Number of entries of a palette, and a copy of them (GetPaletteEntries).
+int GetPaletteEntries(PaletteHandle palette, int start, int count, PaletteEntry* out);
+PaletteHandle SelectPalette(Surface& surface, PaletteHandle palette, bool forceBackground);
+unsigned RealizePalette(Surface& surface);
+int SetStretchBltMode(Surface& surface, int mode);  // returns the previous mode
+int GetStretchBltMode(Surface& surface);
+uint32_t CopyMode(Surface& surface);                // the canvas's raster operation
+int BitsPerPixel(Surface& surface);                 // of the display behind the surface
+// StretchDIBits: header + colour table at `info`, pixel rows at `bits`.  A negative source
+// height is passed through (top-down rows), as GDI does.
+int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, int xSrc, int ySrc,
+                  int wSrc, int hSrc, const void* bits, const void* info, unsigned usage, uint32_t rop);
+
+// Metafiles: played through GDI on Win32; the software canvas draws nothing and returns false.
+bool PlayEnhancedMetafile(Surface& surface, const void* emfBytes, std::size_t size, int left, int top,
+                          int right, int bottom);
+
+}  // namespace platform
+
+#endif
