@@ -38,3 +38,40 @@ function(kor_library name)
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
   endif()
 endfunction()
+
+# kor_add_subdirs(): add every immediate sub-folder that has a CMakeLists.txt, so folders of
+# tests, plug-ins and benchmarks grow without edits to their parent.
+macro(kor_add_subdirs)
+  file(GLOB _kor_dirs LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(_kor_dir ${_kor_dirs})
+    if(IS_DIRECTORY ${_kor_dir} AND EXISTS ${_kor_dir}/CMakeLists.txt)
+      add_subdirectory(${_kor_dir})
+    endif()
+  endforeach()
+endmacro()
+
+# kor_add_spi(NAME SOURCES ... [OUTPUT_DIR dir] [LIBS ...]): a Susie plug-in NAME.spi for the
+# current target.  Win32: a DLL with undecorated __stdcall exports (--kill-at) and only system
+# DLLs imported; native: an ELF shared object linked to the local-memory library.  Plug-ins
+# land in <build>/spi unless OUTPUT_DIR says otherwise, so test fixtures never sit beside the
+# program, where its own-folder search would find them.
+function(kor_add_spi name)
+  cmake_parse_arguments(ARG "" "OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES})
+  set(out ${CMAKE_BINARY_DIR}/spi)
+  if(ARG_OUTPUT_DIR)
+    set(out ${ARG_OUTPUT_DIR})
+  endif()
+  set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".spi"
+    RUNTIME_OUTPUT_DIRECTORY ${out} LIBRARY_OUTPUT_DIRECTORY ${out})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  if(WIN32)
+    target_link_options(${name} PRIVATE -Wl,--kill-at -static -static-libgcc -static-libstdc++)
+  else()
+    target_link_libraries(${name} PRIVATE korlocal)
+  endif()
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+endfunction()
+
+# kor_core_libs: everything portable, for tools, benchmarks and fuzzers.
+set(KOR_CORE_LIBS kor_graphics kor_plugins kor_picture kor_rtl kor_platform)
