@@ -1,0 +1,60 @@
+// Dynamic libraries: load by name, look up an export, ask the loaded file's full path, release.
+// Win32: LoadLibraryA, GetProcAddress, GetModuleFileNameA, FreeLibrary.  POSIX: dlopen, dlsym,
+// dladdr (falling back to /proc/self/maps), dlclose; names go through the "\" <-> "/" mapping of
+// the file seam.
+#ifndef KORVALE_PLATFORM_DYNLIB_H
+#define KORVALE_PLATFORM_DYNLIB_H
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+using LibraryHandle = void*;
+
+// Null when the file cannot be loaded as a library.  Each call takes one more reference.
+LibraryHandle LoadLib(const std::string& fileName);
+// The export's address, or null.
+void* LibProc(LibraryHandle lib, const char* name);
+// The loaded library's full path, asked with a buffer of `bufferSize` characters and cut at its
+// first NUL; empty when the platform answers nothing.
+std::string LibFileName(LibraryHandle lib, size_t bufferSize = 255);
+// Drops one reference.
+void FreeLib(LibraryHandle lib);
+
+// One reference on a library, released on destruction.
+class DynamicLibrary {
+ public:
+  DynamicLibrary() = default;
+  explicit DynamicLibrary(const std::string& fileName) : handle_(LoadLib(fileName)) {}
+  ~DynamicLibrary() { Reset(); }
+  DynamicLibrary(const DynamicLibrary&) = delete;
+  DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+  DynamicLibrary(DynamicLibrary&& o) noexcept : handle_(o.handle_) { o.handle_ = nullptr; }
+  DynamicLibrary& operator=(DynamicLibrary&& o) noexcept {
+    if (this != &o) {
+      Reset();
+      handle_ = o.handle_;
+      o.handle_ = nullptr;
+    }
+    return *this;
+  }
+
+  LibraryHandle Get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+  void* Proc(const char* name) const { return handle_ ? LibProc(handle_, name) : nullptr; }
+  std::string FileName(size_t bufferSize = 255) const {
+    return handle_ ? LibFileName(handle_, bufferSize) : std::string();
+  }
+  void Reset() {
+    if (handle_) FreeLib(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  LibraryHandle handle_ = nullptr;
+};
+
+}  // namespace platform
+
+#endif
