@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/host_path.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -31,6 +32,7 @@ int MapErrno(int e) {
 }
 
 void SetError() { g_last_error = MapErrno(errno); }
+}  // namespace
 
 // "\" -> "/" outside double-byte characters.
 std::string ToHost(const std::string& path) {
@@ -58,7 +60,6 @@ std::string FromHost(const std::string& path) {
   }
   return out;
 }
-}  // namespace
 
 FileHandle FileOpenRead(const std::string& name) {
   int fd = ::open(ToHost(name).c_str(), O_RDONLY | O_CLOEXEC);
