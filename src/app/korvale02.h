@@ -1,0 +1,94 @@
+// The viewer's main window: one picture under a menu bar of ten commands; opening, saving,
+// stepping through the picture's folder, fitting the window, zoom and pan.
+#ifndef KORVALE_APP_KORVALE02_H
+#define KORVALE_APP_KORVALE02_H
+
+#include <windows.h>
+// After windows.h: HDROP and the drop functions.
+#include <shellapi.h>
+
+#include <cstdint>
+#include <string>
+
+#include "picture/filelist.h"
+#include "plugins/spis.h"
+#include "toolkit/actions.h"
+#include "toolkit/controls.h"
+#include "toolkit/dialogs.h"
+#include "toolkit/image.h"
+
+// The author's home page, opened by the help menu.
+inline constexpr const char kAuthorPage[] = "https://korvale2.example.org/";
+// The largest shown side in pixels: a zoom step that would pass it leaves the size unchanged,
+// so no product overflows and every size stays within what GDI draws.
+inline constexpr int32_t kMaxShownSide = 32767;
+
+class TForm1 : public TForm {
+ public:
+  // Builds the window and its components; `commandLine` is the process's own by default.
+  explicit TForm1(TComponent* owner, const std::string& commandLine = ::GetCommandLineA());
+  ~TForm1() override;
+
+  // Components, in declaration order; created from the designer description and owned by the
+  // window.
+  TActionManager* ActionManager1 = nullptr;
+  TActionMainMenuBar* ActionMainMenuBar1 = nullptr;
+  TSPIs* SPIs1 = nullptr;
+  TAction* Action4 = nullptr;
+  TAction* Action5 = nullptr;
+  TAction* Action7 = nullptr;
+  TOpenDialog* OpenDialog1 = nullptr;
+  TSaveDialog* SaveDialog1 = nullptr;
+  TImage* Image1 = nullptr;
+  TFileListBox* FileListBox1 = nullptr;
+  TAction* Action1 = nullptr;
+  TAction* Action6 = nullptr;
+  TAction* Action2 = nullptr;
+  TAction* Action8 = nullptr;
+  TAction* Action9 = nullptr;
+  TAction* Action10 = nullptr;
+  TAction* Action3 = nullptr;
+
+  int32_t DragStartX = 0;
+  int32_t DragStartY = 0;
+  bool Dragging = false;
+  // The folder of the last picture that passed the existence test, as a full path with its
+  // trailing separator.
+  std::string CurrentFolder;
+
+  void FormCreate(TObject* Sender);
+  void FormMouseWheelDown(TObject* Sender, TShiftState Shift, TPoint MousePos, bool& Handled);
+  void FormMouseWheelUp(TObject* Sender, TShiftState Shift, TPoint MousePos, bool& Handled);
+  void Action1Execute(TObject* Sender);   // next picture
+  void Action2Execute(TObject* Sender);   // zoom in
+  void Action3Execute(TObject* Sender);   // the author's page
+  void Action4Execute(TObject* Sender);   // open
+  void Action5Execute(TObject* Sender);   // save
+  void Action6Execute(TObject* Sender);   // previous picture
+  void Action7Execute(TObject* Sender);   // exit
+  void Action8Execute(TObject* Sender);   // zoom out
+  void Action9Execute(TObject* Sender);   // own size
+  void Action10Execute(TObject* Sender);  // version message
+  void Image1DblClick(TObject* Sender);
+  void Image1MouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+  void Image1MouseMove(TObject* Sender, TShiftState Shift, int X, int Y);
+  void Image1MouseUp(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+
+  void OpenPicture(const std::string& name);
+  void SavePicture(const std::string& name);
+  void FitWindow();
+
+ protected:
+  void PrepareWindowParams(TCreateParams& params) override;
+  LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
+
+ private:
+  void WMDropFiles(HDROP drop);
+  void BuildCommands();
+  void LoadStartupPicture();
+  std::string commandLine_;
+};
+
+extern TForm1* Form1;
+
+#endif

@@ -1,0 +1,90 @@
+// Opening, saving, dropped files, stepping through the folder and fitting the window.
+#include <memory>
+
+#include "app/korvale02.h"
+#include "picture/bitmap.h"
+#include "picture/render.h"
+#include "platform/files.h"
+#include "rtl/text.h"
+
+void TForm1::OpenPicture(const std::string& name) {
+  if (!platform::FileExists(name)) return;
+  Image1->SetAutoSize(true);
+  // Held as a full path: the list makes the folder it reads the process's current folder, so a
+  // relative folder would resolve against the wrong place on the next step.
+  CurrentFolder = text::ExtractFilePath(platform::ExpandFileName(name));
+  Image1->Picture().LoadFile(name);
+  SetCaption("Korvale2 - " + name);
+  if (!CurrentFolder.empty()) FileListBox1->ApplyPath(CurrentFolder);
+  const std::string part = text::ExtractFileName(name);
+  const TStringList& items = FileListBox1->Items();
+  // A selection that already holds this name stays: a file the list holds twice (two patterns
+  // of the mask match it) would otherwise pull every forward step back to its first copy.
+  const int32_t selected = FileListBox1->ItemIndex();
+  if (selected < 0 || selected >= items.Count() || items[selected] != part) {
+    for (int i = 0; i < items.Count(); ++i) {
+      if (items[i] == part) {
+        FileListBox1->SetItemIndex(i);
+        break;
+      }
+    }
+  }
+  FitWindow();
+}
+
+void TForm1::SavePicture(const std::string& name) {
+  TGraphic* graphic = Image1->Picture().Graphic();
+  if (graphic && !graphic->InheritsFrom(&TBitmap::Class)) {
+    // An icon or a metafile: what is shown, at its own size, as a bitmap; the picture stays.
+    RenderToBitmap(*graphic)->SaveFile(name);
+    return;
+  }
+  Image1->Picture().AsBitmap()->SaveFile(name);
+}
+
+void TForm1::FitWindow() {
+  const int32_t w = Image1->Picture().Width(), h = Image1->Picture().Height();
+  SetClientWidth(w);
+  SetClientHeight(h + ActionMainMenuBar1->Height());
+  SetClientWidth(w);
+  RefreshBounds();
+  if (TScreen::Width() < Left() + Width())
+    TForm::SetBounds(Left(), Top(), TScreen::Width() - Left(), Height());
+  if (TScreen::Height() < Top() + Height())
+    TForm::SetBounds(Left(), Top(), Width(), TScreen::Height() - Top());
+}
+
+void TForm1::WMDropFiles(HDROP drop) {
+  struct Release {
+    HDROP h;
+    ~Release() { ::DragFinish(h); }
+  } release{drop};
+  char name[261] = {};
+  ::DragQueryFileA(drop, 0, name, sizeof name);
+  name[sizeof name - 1] = '\0';
+  OpenPicture(name);
+}
+
+void TForm1::Action4Execute(TObject*) {
+  if (OpenDialog1->Execute(Handle())) OpenPicture(OpenDialog1->FileName);
+}
+
+void TForm1::Action5Execute(TObject*) {
+  if (SaveDialog1->Execute(Handle())) SavePicture(SaveDialog1->FileName);
+}
+
+void TForm1::Action1Execute(TObject*) {
+  const int32_t i = FileListBox1->ItemIndex();
+  FileListBox1->SetItemIndex(i + 1 < FileListBox1->Count() ? i + 1 : 0);
+  OpenPicture(CurrentFolder + FileListBox1->Items()[FileListBox1->ItemIndex()]);
+}
+
+void TForm1::Action6Execute(TObject*) {
+  const int32_t i = FileListBox1->ItemIndex();
+  FileListBox1->SetItemIndex(i <= 0 ? FileListBox1->Count() - 1 : i - 1);
+  OpenPicture(CurrentFolder + FileListBox1->Items()[FileListBox1->ItemIndex()]);
+}
+
+void TForm1::FormMouseWheelDown(TObject* Sender, TShiftState, TPoint, bool&) { Action1Execute(Sender); }
+
+void TForm1::FormMouseWheelUp(TObject* Sender, TShiftState, TPoint, bool&) { Action6Execute(Sender); }

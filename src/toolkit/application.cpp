@@ -1,0 +1,126 @@
+#include "toolkit/application.h"
+
+#include "platform/files.h"
+#include "rtl/exceptions.h"
+#include "rtl/format.h"
+#include "rtl/messages.h"
+#include "rtl/text.h"
+#include "toolkit/controls.h"
+#include "toolkit/wintext.h"
+
+namespace toolkit {
+namespace {
+MessageBoxHook& Hook() {
+  static MessageBoxHook hook;
+  return hook;
+}
+}  // namespace
+
+void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
+
+int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) {
+  if (Hook()) return Hook()(text, caption, type);
+  return ::MessageBoxW(owner, Wide(text).c_str(), Wide(caption).c_str(), type);
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return {};
+  int n = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                nullptr);
+  std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0)
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
+                          nullptr);
+  return out;
+}
+
+std::string TitleFromExeName(const std::string& exeFileName) {
+  std::string name = text::ExtractFileName(exeFileName);
+  size_t dot = name.find('.');
+  if (dot != std::string::npos) name.resize(dot);
+  if (name.empty()) return name;
+  // The first character stays as it is; it may be a double-byte one.
+  size_t first = 1;
+  if (platform::IsDBCSLeadByte(static_cast<unsigned char>(name[0])) && name.size() > 1) first = 2;
+  return name.substr(0, first) + text::AnsiLowerCase(name.substr(first));
+}
+
+std::string ErrorBoxText(const std::string& message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+  return message;
+}
+
+std::string FatalErrorText(const std::string& className, const std::string& module, const void* address,
+                           const std::string& message) {
+  std::string m = message;
+  if (!m.empty() && m.back() != '.') m += ".";
+  return Format(msg::kFatalText, {className, module, address}) + "\r\n" + m;
+}
+
+}  // namespace toolkit
+
+TApplication::TApplication() : instance_(::GetModuleHandleW(nullptr)) {
+  title_ = toolkit::TitleFromExeName(platform::ExeFileName());
+  icon_ = ::LoadIconW(instance_, L"MAINICON");
+  if (!icon_) icon_ = ::LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  ::GetStartupInfoW(&si);
+  if (si.dwFlags & STARTF_USESHOWWINDOW) showCommand_ = si.wShowWindow;
+}
+
+TApplication& Application() {
+  static TApplication app;
+  return app;
+}
+
+void TApplication::Run() {
+  running_ = true;
+  if (mainForm_ && mainForm_->Handle()) {
+    if (showCommand_ == SW_SHOWMAXIMIZED)
+      ::ShowWindow(mainForm_->Handle(), SW_SHOWMAXIMIZED);
+    else if (showCommand_ == SW_SHOWMINNOACTIVE)
+      ::ShowWindow(mainForm_->Handle(), SW_SHOWMINNOACTIVE);
+  }
+  MSG m;
+  while (!terminated_) {
+    BOOL r = ::GetMessageW(&m, nullptr, 0, 0);
+    if (r == 0 || r == -1) break;
+    ::TranslateMessage(&m);
+    ::DispatchMessageW(&m);
+  }
+  running_ = false;
+}
+
+bool TApplication::ProcessMessage() {
+  MSG m;
+  if (!::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) return false;
+  if (m.message == WM_QUIT) {
+    terminated_ = true;
+    return true;
+  }
+  ::TranslateMessage(&m);
+  ::DispatchMessageW(&m);
+  return true;
+}
+
+void TApplication::ProcessMessages() {
+  while (ProcessMessage()) {
+  }
+}
+
+void TApplication::Terminate() {
+  terminated_ = true;
+  if (running_) ::PostQuitMessage(0);
+}
+
+void TApplication::ShowException(const std::string& message) {
+  HWND owner = mainForm_ ? mainForm_->Handle() : nullptr;
+  toolkit::ShowMessageBox(owner, toolkit::ErrorBoxText(message), title_, MB_OK | MB_ICONERROR);
+}
+
+void TApplication::HandleException(const std::exception& e) {
+  // The silent abort shows nothing.
+  if (dynamic_cast<const EAbort*>(&e)) return;
+  ShowException(e.what());
+}
