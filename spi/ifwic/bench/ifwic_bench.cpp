@@ -1,0 +1,150 @@
+// Times ifwic.spi against the imaging codecs alone, in one process and one run, and prints
+// the ratios.  For each file given: the plug-in as the host calls it (IsSupported,
+// GetPictureInfo, GetPicture from memory, then the same from the file) against a plain
+// decode of the same bytes to 24-bit BGR through the codec.
+//
+//   ifwic_bench.exe path\to\ifwic.spi rounds file...
+#include <windows.h>
+#include <shlwapi.h>
+#include <wincodec.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "plugins/spi_api.h"
+
+namespace {
+
+// An export as the entry-point type it has.
+template <class T>
+T proc(HMODULE lib, const char* name) {
+  return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(lib, name)));
+}
+
+double now() {
+  LARGE_INTEGER f, c;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&c);
+  return static_cast<double>(c.QuadPart) / f.QuadPart;
+}
+
+std::vector<char> readAll(const char* path) {
+  std::vector<char> data;
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return data;
+  std::fseek(f, 0, SEEK_END);
+  data.resize(std::ftell(f));
+  std::fseek(f, 0, SEEK_SET);
+  if (std::fread(data.data(), 1, data.size(), f) != data.size()) data.clear();
+  std::fclose(f);
+  return data;
+}
+
+// The baseline: the same bytes decoded by the codec alone into one 24-bit buffer.
+bool wicDecode(IWICImagingFactory* factory, const std::vector<char>& data) {
+  IStream* stream =
+      SHCreateMemStream(reinterpret_cast<const BYTE*>(data.data()), static_cast<UINT>(data.size()));
+  if (!stream) return false;
+  bool ok = false;
+  IWICBitmapDecoder* decoder = nullptr;
+  IWICBitmapFrameDecode* frame = nullptr;
+  IWICFormatConverter* converter = nullptr;
+  if (SUCCEEDED(
+          factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder)) &&
+      SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
+      SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr, 0,
+                                      WICBitmapPaletteTypeCustom))) {
+    UINT w = 0, h = 0;
+    converter->GetSize(&w, &h);
+    const UINT stride = (w * 3 + 3) & ~3u;
+    std::vector<BYTE> pixels(static_cast<size_t>(stride) * h);
+    ok = SUCCEEDED(converter->CopyPixels(nullptr, stride, static_cast<UINT>(pixels.size()), pixels.data()));
+  }
+  if (converter) converter->Release();
+  if (frame) frame->Release();
+  if (decoder) decoder->Release();
+  stream->Release();
+  return ok;
+}
+
+struct Plugin {
+  SPI_IsSupported isSupported;
+  SPI_GetPictureInfo getPictureInfo;
+  SPI_GetPicture getPicture;
+};
+
+// One host-style load: header check, information, picture; the blocks are freed again.
+bool pluginDecode(const Plugin& spi, const char* path, const std::vector<char>& data, bool fromFile) {
+  char header[2048] = {};
+  std::memcpy(header, data.data(), data.size() < sizeof header ? data.size() : sizeof header);
+  if (!spi.isSupported(path, static_cast<spi_dw_t>(reinterpret_cast<uintptr_t>(header)))) return false;
+  SPI_PICTINFO info;
+  HLOCAL hInfo = nullptr, hBits = nullptr;
+  int r;
+  if (fromFile) {
+    if (spi.getPictureInfo(path, 0, SPI_INPUT_FILE, &info) != 0) return false;
+    r = spi.getPicture(path, 0, SPI_INPUT_FILE, &hInfo, &hBits, nullptr, 0);
+  } else {
+    const spi_len_t len = static_cast<spi_len_t>(data.size());
+    if (spi.getPictureInfo(data.data(), len, SPI_INPUT_MEMORY, &info) != 0) return false;
+    r = spi.getPicture(data.data(), len, SPI_INPUT_MEMORY, &hInfo, &hBits, nullptr, 0);
+  }
+  if (hInfo) LocalFree(hInfo);
+  if (hBits) LocalFree(hBits);
+  return r == 0;
+}
+
+template <class F>
+double best(int rounds, F f) {
+  double m = 1e30;
+  for (int i = 0; i < rounds; ++i) {
+    const double t0 = now();
+    if (!f()) return -1;
+    const double t = now() - t0;
+    if (t < m) m = t;
+  }
+  return m;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: ifwic_bench SPI ROUNDS FILE...\n");
+    return 2;
+  }
+  HMODULE lib = LoadLibraryA(argv[1]);
+  if (!lib) {
+    std::fprintf(stderr, "cannot load %s\n", argv[1]);
+    return 1;
+  }
+  Plugin spi{proc<SPI_IsSupported>(lib, "IsSupported"), proc<SPI_GetPictureInfo>(lib, "GetPictureInfo"),
+             proc<SPI_GetPicture>(lib, "GetPicture")};
+  if (!spi.isSupported || !spi.getPictureInfo || !spi.getPicture) return 1;
+  const int rounds = std::atoi(argv[2]);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  IWICImagingFactory* factory = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                              reinterpret_cast<void**>(&factory))))
+    return 1;
+  int status = 0;
+  for (int i = 3; i < argc; ++i) {
+    const std::vector<char> data = readAll(argv[i]);
+    const double wic = best(rounds, [&] { return wicDecode(factory, data); });
+    const double mem = best(rounds, [&] { return pluginDecode(spi, argv[i], data, false); });
+    const double file = best(rounds, [&] { return pluginDecode(spi, argv[i], data, true); });
+    if (wic <= 0 || mem <= 0 || file <= 0) {
+      std::printf("%s: decode failed\n", argv[i]);
+      status = 1;
+      continue;
+    }
+    std::printf("%s: codec alone %.1f ms; plug-in from memory %.1f ms (%.2fx); from file %.1f ms (%.2fx)\n",
+                argv[i], wic * 1e3, mem * 1e3, mem / wic, file * 1e3, file / wic);
+  }
+  factory->Release();
+  CoUninitialize();
+  FreeLibrary(lib);
+  return status;
+}

@@ -1,0 +1,169 @@
+// ifwic.spi: a Susie import plug-in for PNG, JPEG, GIF (first frame), TIFF (first page) and,
+// where the system can decode it, JPEG XR, built on the Windows Imaging Component.
+//
+// Every entry point initialises COM for its own call on the calling thread and gives it back
+// before returning; nothing outlives a call.
+#include <windows.h>
+
+#include <cstring>
+
+#include "com.h"
+#include "plugins/spi_api.h"
+#include "sniff.h"
+#include "wic_picture.h"
+
+#define IFWIC_EXPORT extern "C" __declspec(dllexport)
+
+namespace {
+
+using ifwic::Container;
+
+// GetPictureInfo reads this much of a file for the header parse.
+constexpr size_t kHeaderLimit = 256 * 1024;
+
+const char* const kInfo[] = {
+    "00IN",
+    "ifwic.spi version 1.0: PNG, JPEG, GIF, TIFF through the Windows Imaging Component",
+    "*.png",
+    "PNG",
+    "*.jpg;*.jpeg;*.jpe;*.jfif",
+    "JPEG",
+    "*.gif",
+    "GIF (first frame)",
+    "*.tif;*.tiff",
+    "TIFF (first page)",
+    "*.jxr;*.wdp",
+    "JPEG XR",
+};
+constexpr int kJpegXrInfo = 10;  // the last pair, declared only where it decodes
+constexpr int kInfoCount = sizeof kInfo / sizeof kInfo[0];
+
+bool jpegXrAvailable() {
+  ifwic::ComScope com;
+  if (!com.usable()) return false;
+  ifwic::ComPtr<IWICImagingFactory> factory;
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                              factory.putVoid())))
+    return false;
+  return ifwic::jpegXrDecodable(factory.get());
+}
+
+// The first bytes of the data for IsSupported: a header block (any address with a non-zero
+// high word), or, from older hosts, a file handle read at its position and put back.
+size_t headerBytes(spi_dw_t dw, uint8_t* out, size_t count) {
+  if (dw & ~static_cast<spi_dw_t>(0xFFFF)) {
+    std::memcpy(out, reinterpret_cast<const void*>(dw), count);  // within the 2 KB block
+    return count;
+  }
+  HANDLE file = reinterpret_cast<HANDLE>(dw);
+  LARGE_INTEGER zero{}, position;
+  if (!SetFilePointerEx(file, zero, &position, FILE_CURRENT)) return 0;
+  DWORD got = 0;
+  if (!ReadFile(file, out, static_cast<DWORD>(count), &got, nullptr)) got = 0;
+  SetFilePointerEx(file, position, nullptr, FILE_BEGIN);
+  return got;
+}
+
+int pictureInfo(const char* buf, spi_len_t len, uint32_t flag, SPI_PICTINFO* info) {
+  ifwic::ComScope com;
+  if (!com.usable()) return SPI_INTERNAL_ERROR;
+  ifwic::InputBytes head;
+  int result = head.open(buf, len, flag, kHeaderLimit);
+  if (result != SPI_SUCCESS) return result;
+  const Container container = ifwic::identify(head.data(), head.size());
+  if (container == Container::None) return SPI_UNKNOWN_FORMAT;
+  const ifwic::HeaderInfo header = ifwic::readHeaderInfo(container, head.data(), head.size());
+  if (header.known && header.width && header.height && header.width <= 0x7FFFFFFF &&
+      header.height <= 0x7FFFFFFF) {
+    const ifwic::Density density = ifwic::readDensity(container, head.data(), head.size());
+    *info = SPI_PICTINFO{
+        0,         0,         static_cast<int32_t>(header.width), static_cast<int32_t>(header.height),
+        density.x, density.y, static_cast<int16_t>(header.depth), nullptr};
+    return SPI_SUCCESS;
+  }
+  // Containers whose layout only the codec knows (TIFF, JPEG XR) are opened whole.
+  ifwic::InputBytes whole;
+  if (head.partial()) {
+    result = whole.open(buf, len, flag);
+    if (result != SPI_SUCCESS) return result;
+  }
+  const ifwic::InputBytes& in = head.partial() ? whole : head;
+  ifwic::WicPicture picture;
+  result = picture.open(in.data(), in.size());
+  if (result != SPI_SUCCESS) return result;
+  return picture.describe(info, ifwic::readDensity(container, in.data(), in.size()));
+}
+
+int picture(const char* buf, spi_len_t len, uint32_t flag, HLOCAL* infoHandle, HLOCAL* bitsHandle,
+            SPI_PROGRESS progress, spi_len_t lData) {
+  ifwic::ComScope com;
+  if (!com.usable()) return SPI_INTERNAL_ERROR;
+  ifwic::InputBytes in;
+  int result = in.open(buf, len, flag);
+  if (result != SPI_SUCCESS) return result;
+  ifwic::WicPicture picture;
+  result = picture.open(in.data(), in.size());
+  if (result != SPI_SUCCESS) return result;
+  const Container container = ifwic::identify(in.data(), in.size());
+  return picture.decode(infoHandle, bitsHandle, progress, lData,
+                        ifwic::readDensity(container, in.data(), in.size()));
+}
+
+}  // namespace
+
+IFWIC_EXPORT int32_t SPI_CALL GetPluginInfo(int32_t infono, char* buf, int32_t buflen) {
+  if (!buf || buflen <= 0 || infono < 0 || infono >= kInfoCount) return 0;
+  try {
+    if (infono >= kJpegXrInfo && !jpegXrAvailable()) return 0;
+  } catch (...) {
+    return 0;
+  }
+  const char* text = kInfo[infono];
+  size_t n = std::strlen(text);
+  if (n > static_cast<size_t>(buflen) - 1) n = static_cast<size_t>(buflen) - 1;
+  std::memcpy(buf, text, n);
+  buf[n] = '\0';
+  return static_cast<int32_t>(n);
+}
+
+IFWIC_EXPORT int32_t SPI_CALL IsSupported(const char* /*filename*/, spi_dw_t dw) {
+  try {
+    uint8_t head[8] = {};
+    const size_t got = headerBytes(dw, head, sizeof head);
+    const Container container = ifwic::identify(head, got);
+    if (container == Container::None) return 0;
+    if (container == Container::JpegXr && !jpegXrAvailable()) return 0;
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+IFWIC_EXPORT int32_t SPI_CALL GetPictureInfo(const char* buf, spi_len_t len, uint32_t flag,
+                                             SPI_PICTINFO* lpInfo) {
+  if (!lpInfo) return SPI_INTERNAL_ERROR;
+  try {
+    return pictureInfo(buf, len, flag, lpInfo);
+  } catch (...) {
+    return SPI_INTERNAL_ERROR;
+  }
+}
+
+IFWIC_EXPORT int32_t SPI_CALL GetPicture(const char* buf, spi_len_t len, uint32_t flag, spi_hlocal_t* pHBInfo,
+                                         spi_hlocal_t* pHBm, SPI_PROGRESS lpPrgressCallback,
+                                         spi_len_t lData) {
+  if (!pHBInfo || !pHBm) return SPI_INTERNAL_ERROR;
+  *pHBInfo = nullptr;
+  *pHBm = nullptr;
+  try {
+    return picture(buf, len, flag, reinterpret_cast<HLOCAL*>(pHBInfo), reinterpret_cast<HLOCAL*>(pHBm),
+                   lpPrgressCallback, lData);
+  } catch (...) {
+    return SPI_INTERNAL_ERROR;
+  }
+}
+
+IFWIC_EXPORT int32_t SPI_CALL GetPreview(const char*, spi_len_t, uint32_t, spi_hlocal_t*, spi_hlocal_t*,
+                                         SPI_PROGRESS, spi_len_t) {
+  return SPI_NOT_IMPLEMENTED;
+}

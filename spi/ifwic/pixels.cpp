@@ -1,0 +1,241 @@
+#include "pixels.h"
+
+namespace ifwic {
+
+int bitsPerPixel(SourceLayout layout) {
+  switch (layout) {
+    case SourceLayout::Indexed1:
+    case SourceLayout::Gray1:
+      return 1;
+    case SourceLayout::Indexed2:
+    case SourceLayout::Gray2:
+      return 2;
+    case SourceLayout::Indexed4:
+    case SourceLayout::Gray4:
+      return 4;
+    case SourceLayout::Indexed8:
+    case SourceLayout::Gray8:
+      return 8;
+    case SourceLayout::Gray16:
+      return 16;
+    case SourceLayout::Bgr24:
+    case SourceLayout::Rgb24:
+      return 24;
+    case SourceLayout::Bgrx32:
+    case SourceLayout::Bgra32:
+    case SourceLayout::Rgba32:
+    case SourceLayout::Pbgra32:
+    case SourceLayout::Prgba32:
+      return 32;
+    case SourceLayout::Rgb48:
+    case SourceLayout::Bgr48:
+      return 48;
+    case SourceLayout::Rgba64:
+    case SourceLayout::Bgra64:
+    case SourceLayout::Prgba64:
+      return 64;
+  }
+  return 0;
+}
+
+bool hasAlphaChannel(SourceLayout layout) {
+  switch (layout) {
+    case SourceLayout::Bgra32:
+    case SourceLayout::Rgba32:
+    case SourceLayout::Pbgra32:
+    case SourceLayout::Prgba32:
+    case SourceLayout::Rgba64:
+    case SourceLayout::Bgra64:
+    case SourceLayout::Prgba64:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool isIndexed(SourceLayout layout) {
+  return layout == SourceLayout::Indexed1 || layout == SourceLayout::Indexed2 ||
+         layout == SourceLayout::Indexed4 || layout == SourceLayout::Indexed8;
+}
+
+bool isGray(SourceLayout layout) {
+  return layout == SourceLayout::Gray1 || layout == SourceLayout::Gray2 || layout == SourceLayout::Gray4 ||
+         layout == SourceLayout::Gray8 || layout == SourceLayout::Gray16;
+}
+
+OutputKind outputFor(SourceLayout layout, const PaletteEntry* palette, int paletteCount) {
+  if (isIndexed(layout)) {
+    for (int i = 0; i < paletteCount; ++i)
+      if (palette[i].a != 255) return OutputKind::Bgr24;
+    return OutputKind::Palette8;
+  }
+  if (isGray(layout)) return OutputKind::Gray8;
+  return OutputKind::Bgr24;
+}
+
+int outputBits(OutputKind kind) { return kind == OutputKind::Bgr24 ? 24 : 8; }
+
+uint64_t sourceRowBytes(SourceLayout layout, uint32_t width) {
+  return (static_cast<uint64_t>(width) * bitsPerPixel(layout) + 7) / 8;
+}
+
+uint64_t dibRowBytes(int bitCount, uint32_t width) {
+  return (static_cast<uint64_t>(width) * bitCount + 31) / 32 * 4;
+}
+
+namespace {
+
+// The n-th sub-byte sample of a packed row, most significant bits first.
+inline uint32_t packedSample(const uint8_t* src, uint32_t x, int bits) {
+  const uint32_t perByte = 8 / bits;
+  const uint32_t shift = 8 - bits * (x % perByte + 1);
+  return (src[x / perByte] >> shift) & ((1u << bits) - 1);
+}
+
+inline uint32_t le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
+
+void writeBgr(uint8_t* dst, uint32_t b, uint32_t g, uint32_t r) {
+  dst[0] = static_cast<uint8_t>(b);
+  dst[1] = static_cast<uint8_t>(g);
+  dst[2] = static_cast<uint8_t>(r);
+}
+
+// Premultiplied colour over white: c + (255 - a), limited to 255 for inconsistent data.
+inline uint8_t premulOverWhite8(uint32_t c, uint32_t a) {
+  const uint32_t v = c + 255u - a;
+  return static_cast<uint8_t>(v > 255u ? 255u : v);
+}
+
+// 16-bit straight-alpha colour over white, then reduced to 8 bits in one rounding step.
+inline uint8_t overWhite16(uint64_t c, uint64_t a) {
+  const uint64_t num = c * a + 65535u * (65535u - a);  // in 65535 * 65535 units
+  return static_cast<uint8_t>((num * 255u + 65535ull * 65535u / 2) / (65535ull * 65535u));
+}
+
+inline uint8_t premulOverWhite16(uint32_t c, uint32_t a) {
+  const uint32_t v = c + 65535u - a;
+  return reduce16(v > 65535u ? 65535u : v);
+}
+
+void indexedRow(SourceLayout layout, OutputKind out, const uint8_t* src, uint8_t* dst, uint32_t width,
+                const PaletteEntry* palette, int paletteCount) {
+  const int bits = bitsPerPixel(layout);
+  for (uint32_t x = 0; x < width; ++x) {
+    uint32_t index = bits == 8 ? src[x] : packedSample(src, x, bits);
+    if (index >= static_cast<uint32_t>(paletteCount)) index = 0;
+    if (out == OutputKind::Palette8) {
+      dst[x] = static_cast<uint8_t>(index);
+    } else if (paletteCount == 0) {
+      writeBgr(dst + 3 * x, 0, 0, 0);
+    } else {
+      const PaletteEntry& e = palette[index];
+      writeBgr(dst + 3 * x, overWhite8(e.b, e.a), overWhite8(e.g, e.a), overWhite8(e.r, e.a));
+    }
+  }
+}
+
+uint8_t grayAt(SourceLayout layout, const uint8_t* src, uint32_t x) {
+  switch (layout) {
+    case SourceLayout::Gray1:
+      return packedSample(src, x, 1) ? 255 : 0;
+    case SourceLayout::Gray2:
+      return static_cast<uint8_t>(packedSample(src, x, 2) * 85);
+    case SourceLayout::Gray4:
+      return static_cast<uint8_t>(packedSample(src, x, 4) * 17);
+    case SourceLayout::Gray8:
+      return src[x];
+    default:
+      return reduce16(le16(src + 2 * x));
+  }
+}
+
+}  // namespace
+
+void convertRow(SourceLayout layout, OutputKind out, const uint8_t* src, uint8_t* dst, uint32_t width,
+                const PaletteEntry* palette, int paletteCount) {
+  if (isIndexed(layout)) return indexedRow(layout, out, src, dst, width, palette, paletteCount);
+  if (isGray(layout)) {
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint8_t v = grayAt(layout, src, x);
+      if (out == OutputKind::Bgr24)
+        writeBgr(dst + 3 * x, v, v, v);
+      else
+        dst[x] = v;
+    }
+    return;
+  }
+  for (uint32_t x = 0; x < width; ++x) {
+    uint8_t* d = dst + 3 * x;
+    switch (layout) {
+      case SourceLayout::Bgr24: {
+        const uint8_t* s = src + 3 * x;
+        writeBgr(d, s[0], s[1], s[2]);
+        break;
+      }
+      case SourceLayout::Rgb24: {
+        const uint8_t* s = src + 3 * x;
+        writeBgr(d, s[2], s[1], s[0]);
+        break;
+      }
+      case SourceLayout::Bgrx32: {
+        const uint8_t* s = src + 4 * x;
+        writeBgr(d, s[0], s[1], s[2]);
+        break;
+      }
+      case SourceLayout::Bgra32: {
+        const uint8_t* s = src + 4 * x;
+        writeBgr(d, overWhite8(s[0], s[3]), overWhite8(s[1], s[3]), overWhite8(s[2], s[3]));
+        break;
+      }
+      case SourceLayout::Rgba32: {
+        const uint8_t* s = src + 4 * x;
+        writeBgr(d, overWhite8(s[2], s[3]), overWhite8(s[1], s[3]), overWhite8(s[0], s[3]));
+        break;
+      }
+      case SourceLayout::Pbgra32: {
+        const uint8_t* s = src + 4 * x;
+        writeBgr(d, premulOverWhite8(s[0], s[3]), premulOverWhite8(s[1], s[3]), premulOverWhite8(s[2], s[3]));
+        break;
+      }
+      case SourceLayout::Prgba32: {
+        const uint8_t* s = src + 4 * x;
+        writeBgr(d, premulOverWhite8(s[2], s[3]), premulOverWhite8(s[1], s[3]), premulOverWhite8(s[0], s[3]));
+        break;
+      }
+      case SourceLayout::Rgb48: {
+        const uint8_t* s = src + 6 * x;
+        writeBgr(d, reduce16(le16(s + 4)), reduce16(le16(s + 2)), reduce16(le16(s)));
+        break;
+      }
+      case SourceLayout::Bgr48: {
+        const uint8_t* s = src + 6 * x;
+        writeBgr(d, reduce16(le16(s)), reduce16(le16(s + 2)), reduce16(le16(s + 4)));
+        break;
+      }
+      case SourceLayout::Rgba64: {
+        const uint8_t* s = src + 8 * x;
+        const uint32_t a = le16(s + 6);
+        writeBgr(d, overWhite16(le16(s + 4), a), overWhite16(le16(s + 2), a), overWhite16(le16(s), a));
+        break;
+      }
+      case SourceLayout::Bgra64: {
+        const uint8_t* s = src + 8 * x;
+        const uint32_t a = le16(s + 6);
+        writeBgr(d, overWhite16(le16(s), a), overWhite16(le16(s + 2), a), overWhite16(le16(s + 4), a));
+        break;
+      }
+      case SourceLayout::Prgba64: {
+        const uint8_t* s = src + 8 * x;
+        const uint32_t a = le16(s + 6);
+        writeBgr(d, premulOverWhite16(le16(s + 4), a), premulOverWhite16(le16(s + 2), a),
+                 premulOverWhite16(le16(s), a));
+        break;
+      }
+      default:
+        writeBgr(d, 0, 0, 0);
+        break;
+    }
+  }
+}
+
+}  // namespace ifwic

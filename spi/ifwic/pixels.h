@@ -1,0 +1,77 @@
+// Row conversions from the pixel layouts the imaging codecs hand out to the three layouts the
+// plug-in returns: 8-bit palette indices, 8-bit grey levels and 24-bit BGR.  Transparent
+// pixels are composited over white because the viewer draws without alpha.  Plain C++, no
+// system headers, so the arithmetic is tested natively.
+#ifndef KORVALE_SPI_IFWIC_PIXELS_H
+#define KORVALE_SPI_IFWIC_PIXELS_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ifwic {
+
+// The source layouts we convert ourselves.  Everything else goes through the codec's own
+// converter to Bgra32 (or Bgrx32 when the layout has no transparency).
+enum class SourceLayout {
+  Indexed1,
+  Indexed2,
+  Indexed4,
+  Indexed8,  // palette indices, most significant bits first
+  Gray1,
+  Gray2,
+  Gray4,
+  Gray8,
+  Gray16,  // grey levels; Gray16 little-endian
+  Bgr24,
+  Rgb24,
+  Bgrx32,
+  Bgra32,
+  Rgba32,
+  Pbgra32,
+  Prgba32,
+  Rgb48,
+  Bgr48,
+  Rgba64,
+  Bgra64,
+  Prgba64,  // 16 bits per channel, little-endian
+};
+
+// What the returned picture holds.
+enum class OutputKind { Palette8, Gray8, Bgr24 };
+
+struct PaletteEntry {
+  uint8_t b, g, r, a;  // straight alpha; 255 is opaque
+};
+
+int bitsPerPixel(SourceLayout layout);
+bool hasAlphaChannel(SourceLayout layout);
+bool isIndexed(SourceLayout layout);
+bool isGray(SourceLayout layout);
+
+// The output for a layout: indexed pictures stay palette pictures unless their palette has a
+// transparent entry; grey stays grey; everything else, and all alpha, becomes 24-bit colour.
+OutputKind outputFor(SourceLayout layout, const PaletteEntry* palette, int paletteCount);
+int outputBits(OutputKind kind);
+
+// The byte length of one packed source row of `width` pixels, or 0 when it does not fit.
+uint64_t sourceRowBytes(SourceLayout layout, uint32_t width);
+// The byte length of one DIB row: bits padded to a multiple of 32.
+uint64_t dibRowBytes(int bitCount, uint32_t width);
+
+// 16-bit to 8-bit reduction, rounded to nearest: 0 -> 0, 65535 -> 255, v -> round(v / 257).
+inline uint8_t reduce16(uint32_t v) { return static_cast<uint8_t>((v * 255u + 32767u) / 65535u); }
+// Straight-alpha colour over white: round((c * a + 255 * (255 - a)) / 255).
+inline uint8_t overWhite8(uint32_t c, uint32_t a) {
+  return static_cast<uint8_t>((c * a + 255u * (255u - a) + 127u) / 255u);
+}
+
+// Converts one source row of `width` pixels into one output row.  For Palette8 the indices are
+// copied, and an index beyond the palette (broken data) becomes 0 so that every pixel names a
+// colour of the returned table; for Bgr24 from an indexed layout the palette is looked up and
+// composited over white.
+void convertRow(SourceLayout layout, OutputKind out, const uint8_t* src, uint8_t* dst, uint32_t width,
+                const PaletteEntry* palette, int paletteCount);
+
+}  // namespace ifwic
+
+#endif

@@ -1,0 +1,265 @@
+#include "sniff.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace ifwic {
+
+namespace {
+
+const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+inline uint32_t be16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
+inline uint32_t be32(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
+
+uint16_t clampDpi(double v) {
+  if (!(v > 0)) return 0;
+  if (v > 65535) return 65535;
+  return static_cast<uint16_t>(std::lround(v));
+}
+
+Density pngDensity(const uint8_t* data, size_t size) {
+  Density d;
+  size_t pos = 8;
+  while (pos + 8 <= size) {
+    const uint32_t length = be32(data + pos);
+    const uint8_t* type = data + pos + 4;
+    if (std::memcmp(type, "IDAT", 4) == 0) break;
+    if (std::memcmp(type, "pHYs", 4) == 0) {
+      if (length == 9 && pos + 8 + 9 <= size && data[pos + 16] == 1) {  // unit 1: per metre
+        d.x = clampDpi(be32(data + pos + 8) * 0.0254);
+        d.y = clampDpi(be32(data + pos + 12) * 0.0254);
+      }
+      break;
+    }
+    if (length > size - pos - 8) break;  // also guards the addition below
+    pos += 8 + static_cast<size_t>(length) + 4;
+  }
+  return d;
+}
+
+Density jfifDensity(const uint8_t* data, size_t size) {
+  Density d;
+  size_t pos = 2;
+  while (pos + 4 <= size && data[pos] == 0xFF) {
+    const uint8_t marker = data[pos + 1];
+    if (marker == 0xDA || marker == 0xD9) break;  // no density before the first scan
+    const uint32_t length = be16(data + pos + 2);
+    if (length < 2 || length > size - pos - 2) break;
+    if (marker == 0xE0 && length >= 14 && std::memcmp(data + pos + 4, "JFIF", 5) == 0) {
+      const uint8_t* s = data + pos + 4;
+      const uint8_t units = s[7];
+      const double scale = units == 1 ? 1.0 : units == 2 ? 2.54 : 0.0;
+      d.x = clampDpi(be16(s + 8) * scale);
+      d.y = clampDpi(be16(s + 10) * scale);
+      break;
+    }
+    pos += 2 + length;
+  }
+  return d;
+}
+
+// Reads the first TIFF directory's XResolution, YResolution and ResolutionUnit.
+class TiffReader {
+ public:
+  TiffReader(const uint8_t* data, size_t size) : data_(data), size_(size), little_(data[0] == 'I') {}
+
+  Density density() const {
+    Density d;
+    uint32_t ifd;
+    if (!u32(4, ifd)) return d;
+    uint32_t count;
+    if (!u16(ifd, count)) return d;
+    double xres = 0, yres = 0;
+    uint32_t unit = 2;  // inches unless the file says otherwise
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint64_t entry = static_cast<uint64_t>(ifd) + 2 + 12ull * i;
+      uint32_t tag, type;
+      if (!u16(entry, tag) || !u16(entry + 2, type)) break;
+      if ((tag == 282 || tag == 283) && type == 5) {
+        uint32_t offset, num, den;
+        if (u32(entry + 8, offset) && u32(offset, num) && u32(static_cast<uint64_t>(offset) + 4, den) && den)
+          (tag == 282 ? xres : yres) = static_cast<double>(num) / den;
+      } else if (tag == 296 && type == 3) {
+        u16(entry + 8, unit);
+      }
+    }
+    const double scale = unit == 2 ? 1.0 : unit == 3 ? 2.54 : 0.0;
+    if (xres > 0 && yres > 0) {
+      d.x = clampDpi(xres * scale);
+      d.y = clampDpi(yres * scale);
+    }
+    return d;
+  }
+
+ private:
+  bool u16(uint64_t at, uint32_t& v) const {
+    if (at + 2 > size_) return false;
+    const uint8_t* p = data_ + at;
+    v = little_ ? (p[0] | (p[1] << 8)) : be16(p);
+    return true;
+  }
+  bool u32(uint64_t at, uint32_t& v) const {
+    if (at + 4 > size_) return false;
+    const uint8_t* p = data_ + at;
+    v = little_ ? (p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24)) : be32(p);
+    return true;
+  }
+
+  const uint8_t* data_;
+  size_t size_;
+  bool little_;
+};
+
+HeaderInfo pngHeader(const uint8_t* data, size_t size) {
+  HeaderInfo info;
+  if (size < 33 || std::memcmp(data + 12, "IHDR", 4) != 0) return info;
+  const uint8_t colourType = data[25];
+  bool transparency = (colourType & 4) != 0;  // grey or colour with alpha
+  size_t pos = 33;
+  while (!transparency && pos + 8 <= size) {
+    const uint32_t length = be32(data + pos);
+    if (std::memcmp(data + pos + 4, "IDAT", 4) == 0) break;
+    if (std::memcmp(data + pos + 4, "tRNS", 4) == 0) transparency = true;
+    if (length > size - pos - 8) break;
+    pos += 8 + static_cast<size_t>(length) + 4;
+  }
+  info.width = be32(data + 16);
+  info.height = be32(data + 20);
+  info.depth = (colourType == 0 || colourType == 3) && !transparency ? 8 : 24;
+  info.known = true;
+  return info;
+}
+
+HeaderInfo jpegHeader(const uint8_t* data, size_t size) {
+  HeaderInfo info;
+  size_t pos = 2;
+  while (pos + 4 <= size && data[pos] == 0xFF) {
+    const uint8_t marker = data[pos + 1];
+    if (marker == 0xFF) {
+      ++pos;
+      continue;
+    }
+    const uint32_t length = be16(data + pos + 2);
+    if (length < 2 || length > size - pos - 2 || marker == 0xDA || marker == 0xD9) break;
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame && length >= 8) {
+      info.height = be16(data + pos + 5);
+      info.width = be16(data + pos + 7);
+      info.depth = data[pos + 9] == 1 ? 8 : 24;
+      info.known = true;
+      break;
+    }
+    pos += 2 + length;
+  }
+  return info;
+}
+
+HeaderInfo gifHeader(const uint8_t* data, size_t size) {
+  HeaderInfo info;
+  if (size < 13) return info;
+  size_t pos = 13;
+  if (data[10] & 0x80) pos += 3u << ((data[10] & 7) + 1);
+  bool transparency = false;
+  while (pos < size) {
+    const uint8_t kind = data[pos];
+    if (kind == 0x2C) {
+      if (pos + 10 > size) return info;
+      info.width = data[pos + 5] | (data[pos + 6] << 8);
+      info.height = data[pos + 7] | (data[pos + 8] << 8);
+      info.depth = transparency ? 24 : 8;
+      info.known = true;
+      return info;
+    }
+    if (kind != 0x21 || pos + 2 > size) return info;
+    const uint8_t label = data[pos + 1];
+    pos += 2;
+    // Sub-blocks, each led by its length, until an empty one.
+    while (pos < size && data[pos] != 0) {
+      if (label == 0xF9 && data[pos] >= 4 && pos + 1 < size && (data[pos + 1] & 1)) transparency = true;
+      pos += 1 + data[pos];
+    }
+    ++pos;
+  }
+  return info;
+}
+
+}  // namespace
+
+HeaderInfo readHeaderInfo(Container container, const uint8_t* data, size_t size) {
+  switch (container) {
+    case Container::Png:
+      return pngHeader(data, size);
+    case Container::Jpeg:
+      return jpegHeader(data, size);
+    case Container::Gif:
+      return gifHeader(data, size);
+    default:
+      return HeaderInfo();
+  }
+}
+
+Container identify(const uint8_t* data, size_t size) {
+  if (size >= 8 && std::memcmp(data, kPng, 8) == 0) return Container::Png;
+  if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) return Container::Jpeg;
+  if (size >= 6 && (std::memcmp(data, "GIF87a", 6) == 0 || std::memcmp(data, "GIF89a", 6) == 0))
+    return Container::Gif;
+  if (size >= 4 && (std::memcmp(data, "II*\0", 4) == 0 || std::memcmp(data, "MM\0*", 4) == 0))
+    return Container::Tiff;
+  if (size >= 4 && std::memcmp(data, "II\xBC", 3) == 0 && data[3] <= 1) return Container::JpegXr;
+  return Container::None;
+}
+
+bool jpegComplete(const uint8_t* data, size_t size) {
+  if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
+  size_t pos = 2;
+  for (;;) {
+    // Find the next marker; bytes between segments are tolerated, as the codec tolerates them.
+    const void* ff = pos < size ? std::memchr(data + pos, 0xFF, size - pos) : nullptr;
+    if (!ff) return false;
+    pos = static_cast<const uint8_t*>(ff) - data;
+    while (pos < size && data[pos] == 0xFF) ++pos;  // fill bytes
+    if (pos >= size) return false;
+    const uint8_t marker = data[pos++];
+    if (marker == 0xD9) return true;
+    if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+    if (size - pos < 2) return false;
+    const uint32_t length = be16(data + pos);
+    if (length < 2 || length > size - pos) return false;
+    pos += length;
+    if (marker != 0xDA) continue;
+    // Entropy-coded data: runs until a 0xFF that is followed by neither a stuffed zero nor a
+    // restart marker.
+    for (;;) {
+      const void* next = pos < size ? std::memchr(data + pos, 0xFF, size - pos) : nullptr;
+      if (!next) return false;
+      pos = static_cast<const uint8_t*>(next) - data;
+      if (pos + 1 >= size) return false;
+      const uint8_t b = data[pos + 1];
+      if (b == 0x00 || (b >= 0xD0 && b <= 0xD7)) {
+        pos += 2;
+      } else if (b == 0xFF) {
+        pos += 1;
+      } else {
+        break;  // a marker: the outer loop reads it
+      }
+    }
+  }
+}
+
+Density readDensity(Container container, const uint8_t* data, size_t size) {
+  switch (container) {
+    case Container::Png:
+      return pngDensity(data, size);
+    case Container::Jpeg:
+      return jfifDensity(data, size);
+    case Container::Tiff:
+      return size >= 8 ? TiffReader(data, size).density() : Density();
+    default:
+      return Density();
+  }
+}
+
+}  // namespace ifwic

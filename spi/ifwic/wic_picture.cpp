@@ -1,0 +1,341 @@
+#include "wic_picture.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "byte_stream.h"
+#include "pixels.h"
+
+namespace ifwic {
+
+namespace {
+
+// Strips of source rows are about this many bytes; progress is reported once per strip.
+constexpr uint64_t kStripBytes = 1u << 20;
+// The largest bits block we hand out: a 32-bit host cannot map more in one piece.
+constexpr uint64_t kMaxBitsBytes = 0x7FFFFFFFu;
+
+struct LayoutOf {
+  const GUID* format;
+  SourceLayout layout;
+};
+
+const LayoutOf kLayouts[] = {
+    {&GUID_WICPixelFormat1bppIndexed, SourceLayout::Indexed1},
+    {&GUID_WICPixelFormat2bppIndexed, SourceLayout::Indexed2},
+    {&GUID_WICPixelFormat4bppIndexed, SourceLayout::Indexed4},
+    {&GUID_WICPixelFormat8bppIndexed, SourceLayout::Indexed8},
+    {&GUID_WICPixelFormatBlackWhite, SourceLayout::Gray1},
+    {&GUID_WICPixelFormat2bppGray, SourceLayout::Gray2},
+    {&GUID_WICPixelFormat4bppGray, SourceLayout::Gray4},
+    {&GUID_WICPixelFormat8bppGray, SourceLayout::Gray8},
+    {&GUID_WICPixelFormat16bppGray, SourceLayout::Gray16},
+    {&GUID_WICPixelFormat24bppBGR, SourceLayout::Bgr24},
+    {&GUID_WICPixelFormat24bppRGB, SourceLayout::Rgb24},
+    {&GUID_WICPixelFormat32bppBGR, SourceLayout::Bgrx32},
+    {&GUID_WICPixelFormat32bppBGRA, SourceLayout::Bgra32},
+    {&GUID_WICPixelFormat32bppRGBA, SourceLayout::Rgba32},
+    {&GUID_WICPixelFormat32bppPBGRA, SourceLayout::Pbgra32},
+    {&GUID_WICPixelFormat32bppPRGBA, SourceLayout::Prgba32},
+    {&GUID_WICPixelFormat48bppRGB, SourceLayout::Rgb48},
+    {&GUID_WICPixelFormat48bppBGR, SourceLayout::Bgr48},
+    {&GUID_WICPixelFormat64bppRGBA, SourceLayout::Rgba64},
+    {&GUID_WICPixelFormat64bppBGRA, SourceLayout::Bgra64},
+    {&GUID_WICPixelFormat64bppPRGBA, SourceLayout::Prgba64},
+};
+
+bool layoutOf(const WICPixelFormatGUID& format, SourceLayout& layout) {
+  for (const LayoutOf& l : kLayouts) {
+    if (IsEqualGUID(format, *l.format)) {
+      layout = l.layout;
+      return true;
+    }
+  }
+  return false;
+}
+
+const GUID* containerGuid(Container c) {
+  switch (c) {
+    case Container::Png:
+      return &GUID_ContainerFormatPng;
+    case Container::Jpeg:
+      return &GUID_ContainerFormatJpeg;
+    case Container::Gif:
+      return &GUID_ContainerFormatGif;
+    case Container::Tiff:
+      return &GUID_ContainerFormatTiff;
+    case Container::JpegXr:
+      return &GUID_ContainerFormatWmp;
+    default:
+      return nullptr;
+  }
+}
+
+bool formatHasTransparency(IWICImagingFactory* factory, const WICPixelFormatGUID& format) {
+  ComPtr<IWICComponentInfo> info;
+  if (FAILED(factory->CreateComponentInfo(format, info.put()))) return true;
+  ComPtr<IWICPixelFormatInfo2> pixel;
+  if (FAILED(info->QueryInterface(IID_IWICPixelFormatInfo2, pixel.putVoid()))) return true;
+  BOOL transparency = TRUE;
+  if (FAILED(pixel->SupportsTransparency(&transparency))) return true;
+  return transparency != FALSE;
+}
+
+LONG pelsPerMetre(uint16_t dpi) { return static_cast<LONG>(dpi / 0.0254 + 0.5); }
+
+}  // namespace
+
+int resultFor(HRESULT hr) {
+  if (hr == E_OUTOFMEMORY) return SPI_NO_MEMORY;
+  if (hr == STG_E_READFAULT || hr == HRESULT_FROM_WIN32(ERROR_READ_FAULT)) return SPI_FILE_READ_ERROR;
+  return SPI_BROKEN_DATA;
+}
+
+int InputBytes::open(const char* buf, spi_len_t len, uint32_t flag, size_t limit) {
+  if (!buf) return (flag & 7) == SPI_INPUT_MEMORY ? SPI_BROKEN_DATA : SPI_FILE_READ_ERROR;
+  switch (flag & 7) {
+    case SPI_INPUT_FILE:
+      return readFile(buf, len, limit);
+    case SPI_INPUT_MEMORY:
+      if (len < 0) return SPI_BROKEN_DATA;
+      data_ = reinterpret_cast<const BYTE*>(buf);
+      size_ = static_cast<size_t>(len);
+      return SPI_SUCCESS;
+    default:
+      return SPI_INTERNAL_ERROR;
+  }
+}
+
+int InputBytes::readFile(const char* name, spi_len_t offset, size_t limit) {
+  if (offset < 0) return SPI_FILE_READ_ERROR;
+  FileHandle file(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.valid()) return SPI_FILE_READ_ERROR;
+  LARGE_INTEGER fileSize;
+  if (!GetFileSizeEx(file.get(), &fileSize)) return SPI_FILE_READ_ERROR;
+  const ULONGLONG total = static_cast<ULONGLONG>(fileSize.QuadPart);
+  ULONGLONG want = total > static_cast<ULONGLONG>(offset) ? total - offset : 0;
+  if (want > 0x7FFFFFFFu) return SPI_NO_MEMORY;  // no 32-bit process holds it in one piece
+  if (want > limit) {
+    want = limit;
+    partial_ = true;
+  }
+  LARGE_INTEGER at;
+  at.QuadPart = offset;
+  if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) return SPI_FILE_READ_ERROR;
+  owned_.reset(new (std::nothrow) BYTE[want ? want : 1]);
+  if (!owned_) return SPI_NO_MEMORY;
+  size_t got = 0;
+  while (got < want) {
+    const DWORD chunk = want - got > (1u << 24) ? (1u << 24) : static_cast<DWORD>(want - got);
+    DWORD n = 0;
+    if (!ReadFile(file.get(), owned_.get() + got, chunk, &n, nullptr)) return SPI_FILE_READ_ERROR;
+    if (n == 0) break;  // the file shrank meanwhile: decode what is there
+    got += n;
+  }
+  data_ = owned_.get();
+  size_ = got;
+  return SPI_SUCCESS;
+}
+
+bool jpegXrDecodable(IWICImagingFactory* factory) {
+  ComPtr<IWICBitmapDecoder> decoder;
+  return SUCCEEDED(factory->CreateDecoder(GUID_ContainerFormatWmp, nullptr, decoder.put()));
+}
+
+int WicPicture::open(const BYTE* data, size_t size) {
+  const Container container = identify(data, size);
+  container_ = container;
+  const GUID* guid = containerGuid(container);
+  if (!guid) return SPI_UNKNOWN_FORMAT;
+  // A JPEG that stops before its end marker would come back as success with grey rows.
+  if (container == Container::Jpeg && !jpegComplete(data, size)) return SPI_BROKEN_DATA;
+  HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, factory_.putVoid());
+  if (FAILED(hr)) return SPI_INTERNAL_ERROR;
+  stream_.attach(ByteStream::create(data, size));
+  if (!stream_) return SPI_NO_MEMORY;
+  hr = factory_->CreateDecoder(*guid, nullptr, decoder_.put());
+  if (FAILED(hr)) return container == Container::JpegXr ? SPI_UNKNOWN_FORMAT : SPI_INTERNAL_ERROR;
+  hr = decoder_->Initialize(stream_.get(), WICDecodeMetadataCacheOnDemand);
+  if (FAILED(hr)) return resultFor(hr);
+  UINT frames = 0;
+  hr = decoder_->GetFrameCount(&frames);
+  if (FAILED(hr) || frames == 0) return SPI_BROKEN_DATA;
+  hr = decoder_->GetFrame(0, frame_.put());
+  return FAILED(hr) ? resultFor(hr) : SPI_SUCCESS;
+}
+
+Density WicPicture::densityOf(const Density& parsed) const {
+  // JPEG XR always records its resolution, and only the codec reads that container.
+  if (container_ != Container::JpegXr) return parsed;
+  double dx = 0, dy = 0;
+  Density d;
+  if (SUCCEEDED(frame_->GetResolution(&dx, &dy)) && dx > 0 && dy > 0 && dx < 65535 && dy < 65535) {
+    d.x = static_cast<uint16_t>(dx + 0.5);
+    d.y = static_cast<uint16_t>(dy + 0.5);
+  }
+  return d;
+}
+
+bool WicPicture::frameShape(UINT& width, UINT& height, WICPixelFormatGUID& format) const {
+  width = height = 0;
+  const HRESULT hr = frame_->GetSize(&width, &height);
+  if (FAILED(hr) || width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF) return false;
+  return SUCCEEDED(frame_->GetPixelFormat(&format));
+}
+
+int WicPicture::describe(SPI_PICTINFO* info, const Density& density) {
+  UINT width, height;
+  WICPixelFormatGUID format;
+  if (!frameShape(width, height, format)) return SPI_BROKEN_DATA;
+  SourceLayout layout = SourceLayout::Bgra32;
+  int depth = 24;
+  if (layoutOf(format, layout)) {
+    if (isGray(layout)) depth = 8;
+    if (isIndexed(layout)) {
+      ComPtr<IWICPalette> palette;
+      BOOL alpha = TRUE;
+      if (SUCCEEDED(factory_->CreatePalette(palette.put())) &&
+          (SUCCEEDED(frame_->CopyPalette(palette.get())) ||
+           SUCCEEDED(decoder_->CopyPalette(palette.get()))) &&
+          SUCCEEDED(palette->HasAlpha(&alpha)) && !alpha)
+        depth = 8;
+    }
+  }
+  const Density d = densityOf(density);
+  info->left = 0;
+  info->top = 0;
+  info->width = static_cast<int32_t>(width);
+  info->height = static_cast<int32_t>(height);
+  info->x_density = d.x;
+  info->y_density = d.y;
+  info->colorDepth = static_cast<int16_t>(depth);
+  info->hInfo = nullptr;
+  return SPI_SUCCESS;
+}
+
+int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS progress, spi_len_t lData,
+                       const Density& density) {
+  UINT width, height;
+  WICPixelFormatGUID format;
+  if (!frameShape(width, height, format)) return SPI_BROKEN_DATA;
+  HRESULT hr;
+
+  // Layouts we do not convert ourselves go through the codec's converter to 32-bit BGRA, the
+  // target it supports for the most sources; its alpha counts only where the source has one.
+  IWICBitmapSource* source = frame_.get();
+  ComPtr<IWICFormatConverter> converter;
+  SourceLayout layout;
+  if (!layoutOf(format, layout)) {
+    if (FAILED(factory_->CreateFormatConverter(converter.put()))) return SPI_NO_MEMORY;
+    hr = converter->Initialize(frame_.get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr,
+                               0, WICBitmapPaletteTypeCustom);
+    if (FAILED(hr)) return SPI_UNKNOWN_FORMAT;
+    layout = formatHasTransparency(factory_.get(), format) ? SourceLayout::Bgra32 : SourceLayout::Bgrx32;
+    source = converter.get();
+  }
+
+  PaletteEntry palette[256];
+  int paletteCount = 0;
+  if (isIndexed(layout)) {
+    ComPtr<IWICPalette> wicPalette;
+    if (FAILED(factory_->CreatePalette(wicPalette.put()))) return SPI_NO_MEMORY;
+    if (FAILED(frame_->CopyPalette(wicPalette.get())) && FAILED(decoder_->CopyPalette(wicPalette.get())))
+      return SPI_BROKEN_DATA;
+    WICColor colours[256];
+    UINT n = 0;
+    if (FAILED(wicPalette->GetColors(256, colours, &n)) || n == 0) return SPI_BROKEN_DATA;
+    for (UINT i = 0; i < n; ++i) {
+      const WICColor c = colours[i];
+      palette[i] = {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c >> 16),
+                    static_cast<uint8_t>(c >> 24)};
+    }
+    paletteCount = static_cast<int>(n);
+  }
+
+  const OutputKind out = outputFor(layout, palette, paletteCount);
+  const int bitCount = outputBits(out);
+  const int tableCount = out == OutputKind::Palette8 ? paletteCount : out == OutputKind::Gray8 ? 256 : 0;
+  const uint64_t dibRow = dibRowBytes(bitCount, width);
+  const uint64_t bitsBytes = dibRow * height;
+  const uint64_t srcRow = sourceRowBytes(layout, width);
+  if (bitsBytes > kMaxBitsBytes || srcRow > 0xFFFFFFFFu / 2) return SPI_NO_MEMORY;
+
+  LocalBlock infoBlock(sizeof(BITMAPINFOHEADER) + tableCount * sizeof(RGBQUAD));
+  LocalBlock bitsBlock(static_cast<SIZE_T>(bitsBytes));
+  if (!infoBlock.get() || !bitsBlock.get()) return SPI_NO_MEMORY;
+  {
+    LocalLockGuard lock(infoBlock.get());
+    if (!lock.get()) return SPI_NO_MEMORY;
+    BITMAPINFOHEADER* header = reinterpret_cast<BITMAPINFOHEADER*>(lock.get());
+    std::memset(header, 0, sizeof *header);
+    header->biSize = sizeof(BITMAPINFOHEADER);
+    header->biWidth = static_cast<LONG>(width);
+    header->biHeight = static_cast<LONG>(height);  // positive: bottom-up
+    header->biPlanes = 1;
+    header->biBitCount = static_cast<WORD>(bitCount);
+    header->biCompression = BI_RGB;
+    header->biSizeImage = static_cast<DWORD>(bitsBytes);
+    const Density d = densityOf(density);
+    header->biXPelsPerMeter = pelsPerMetre(d.x);
+    header->biYPelsPerMeter = pelsPerMetre(d.y);
+    header->biClrUsed = static_cast<DWORD>(tableCount);
+    RGBQUAD* table = reinterpret_cast<RGBQUAD*>(header + 1);
+    for (int i = 0; i < tableCount; ++i) {
+      if (out == OutputKind::Gray8)
+        table[i] = {static_cast<BYTE>(i), static_cast<BYTE>(i), static_cast<BYTE>(i), 0};
+      else
+        table[i] = {palette[i].b, palette[i].g, palette[i].r, 0};
+    }
+  }
+
+  LocalLockGuard bitsLock(bitsBlock.get());
+  BYTE* bits = bitsLock.get();
+  if (!bits) return SPI_NO_MEMORY;
+  if (progress && progress(0, static_cast<int32_t>(height), lData)) return SPI_ABORT;
+
+  // 24-bit sources go straight into their DIB rows; the rest through a strip buffer.
+  const bool direct = layout == SourceLayout::Bgr24 && out == OutputKind::Bgr24;
+  const uint64_t outBytes = (static_cast<uint64_t>(width) * bitCount + 7) / 8;
+  UINT stripRows = static_cast<UINT>(kStripBytes / (srcRow ? srcRow : 1));
+  if (stripRows < 1) stripRows = 1;
+  if (stripRows > height) stripRows = height;
+  std::vector<BYTE> strip;
+  if (!direct) {
+    try {
+      strip.resize(static_cast<size_t>(srcRow * stripRows));
+    } catch (const std::bad_alloc&) {
+      return SPI_NO_MEMORY;
+    }
+  }
+  for (UINT y0 = 0; y0 < height; y0 += stripRows) {
+    const UINT rows = height - y0 < stripRows ? height - y0 : stripRows;
+    if (!direct) {
+      const WICRect rect = {0, static_cast<INT>(y0), static_cast<INT>(width), static_cast<INT>(rows)};
+      hr = source->CopyPixels(&rect, static_cast<UINT>(srcRow), static_cast<UINT>(srcRow * rows),
+                              strip.data());
+      if (FAILED(hr)) return resultFor(hr);
+    }
+    for (UINT r = 0; r < rows; ++r) {
+      const UINT y = y0 + r;
+      BYTE* row = bits + (height - 1 - y) * dibRow;
+      if (direct) {
+        const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
+        hr = source->CopyPixels(&rect, static_cast<UINT>(dibRow), static_cast<UINT>(outBytes), row);
+        if (FAILED(hr)) return resultFor(hr);
+      } else {
+        convertRow(layout, out, strip.data() + r * srcRow, row, width, palette, paletteCount);
+      }
+      std::memset(row + outBytes, 0, static_cast<size_t>(dibRow - outBytes));
+    }
+    if (progress && progress(static_cast<int32_t>(y0 + rows), static_cast<int32_t>(height), lData))
+      return SPI_ABORT;
+  }
+  *infoHandle = infoBlock.release();
+  *bitsHandle = bitsBlock.release();
+  return SPI_SUCCESS;
+}
+
+}  // namespace ifwic

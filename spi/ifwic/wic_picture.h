@@ -1,0 +1,74 @@
+// One picture read through the platform's imaging codecs: the input bytes of a call, the
+// decoder for their container, and the conversion of the first frame into a bottom-up DIB.
+#ifndef KORVALE_SPI_IFWIC_WIC_PICTURE_H
+#define KORVALE_SPI_IFWIC_WIC_PICTURE_H
+
+#include <windows.h>
+#include <wincodec.h>
+
+#include <cstddef>
+#include <memory>
+
+#include "com.h"
+#include "plugins/spi_api.h"
+#include "sniff.h"
+
+namespace ifwic {
+
+// The bytes a call decodes: the host's memory block in place (flag 1), or the file range from
+// the given offset read into our own buffer (flag 0).
+class InputBytes {
+ public:
+  // Returns an SPI result code.  `limit` caps how much of a file is read (for the header
+  // parse of GetPictureInfo); memory blocks are never copied.
+  int open(const char* buf, spi_len_t len, uint32_t flag, size_t limit = static_cast<size_t>(-1));
+  const BYTE* data() const { return data_; }
+  size_t size() const { return size_; }
+  // True when a file was cut at `limit`.
+  bool partial() const { return partial_; }
+
+ private:
+  int readFile(const char* name, spi_len_t offset, size_t limit);
+
+  std::unique_ptr<BYTE[]> owned_;
+  const BYTE* data_ = nullptr;
+  size_t size_ = 0;
+  bool partial_ = false;
+};
+
+// True when the system's codecs can make a decoder for JPEG XR.
+bool jpegXrDecodable(IWICImagingFactory* factory);
+
+class WicPicture {
+ public:
+  // Opens the first frame of the bytes, which must carry one of our signatures.  COM must be
+  // initialised on this thread for the life of the object.  Returns an SPI result code.
+  int open(const BYTE* data, size_t size);
+
+  // Fills the record from the frame (size, returned depth, density).
+  int describe(SPI_PICTINFO* info, const Density& density);
+
+  // Decodes the frame into a BITMAPINFO block and a bits block, both movable local memory,
+  // returned unlocked.  Calls `progress` after every strip of rows; a non-zero answer stops
+  // the decode with SPI_ABORT.
+  int decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS progress, spi_len_t lData,
+             const Density& density);
+
+ private:
+  Density densityOf(const Density& parsed) const;
+  // The frame's size (each side 1 to 2^31 - 1) and pixel format; false for a broken frame.
+  bool frameShape(UINT& width, UINT& height, WICPixelFormatGUID& format) const;
+
+  Container container_ = Container::None;
+  ComPtr<IWICImagingFactory> factory_;
+  ComPtr<IStream> stream_;
+  ComPtr<IWICBitmapDecoder> decoder_;
+  ComPtr<IWICBitmapFrameDecode> frame_;
+};
+
+// Maps a codec failure to the SPI result the host expects.
+int resultFor(HRESULT hr);
+
+}  // namespace ifwic
+
+#endif
