@@ -133,6 +133,9 @@ int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, 
   int64_t sTop = std::min<int64_t>(ySrc, int64_t(ySrc) + hSrc);
   if (!topDown) sTop = rows - (sTop + sH);
 
+  // A source rectangle outside the picture draws nothing and reports no rows, as GDI does
+  // (a top-down source asked for a negative height is such a case).
+  if (sTop >= rows || sTop + sH <= 0 || sLeft >= width || sLeft + sW <= 0) return 0;
   const int64_t x0 = std::max<int64_t>(dLeft, 0), x1 = std::min<int64_t>(dLeft + dW, surface.Width());
   const int64_t y0 = std::max<int64_t>(dTop, 0), y1 = std::min<int64_t>(dTop + dH, surface.Height());
   std::vector<int64_t> column(static_cast<size_t>(std::max<int64_t>(x1 - x0, 0)));

@@ -144,6 +144,16 @@ TEST(SoftCanvas, SourceRectanglesMirroringAndCoreHeaders) {
   platform::StretchDIBits(s, 0, 0, 1, 1, 1, 0, 1, 1, px, &h, 0, platform::kSRCCOPY);  // right pixel only
   EXPECT_EQ(s.Pixel(0, 0), 0xFF0000u);
 
+  // A top-down source asked for its negative height lies outside itself: nothing is drawn.
+  platform::BitmapInfoHeader td{40, 1, -2, 1, 24, 0, 0, 0, 0, 0, 0};
+  const uint8_t column[8] = {0xFF, 0, 0, 0, 0, 0xFF, 0, 0};
+  platform::Surface t(1, 2, 0x777777);
+  EXPECT_EQ(platform::StretchDIBits(t, 0, 0, 1, 2, 0, 0, 1, -2, column, &td, 0, platform::kSRCCOPY), 0);
+  EXPECT_EQ(t.Pixel(0, 0), 0x777777u);
+  EXPECT_EQ(platform::StretchDIBits(t, 0, 0, 1, 2, 0, 0, 1, 2, column, &td, 0, platform::kSRCCOPY), 2);
+  EXPECT_EQ(t.Pixel(0, 0), 0x0000FFu);
+  EXPECT_EQ(t.Pixel(0, 1), 0x00FF00u);
+
   // A core header with 3-byte colour entries.
   const uint8_t core[12 + 6] = {12, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 4, 5, 6};
   const uint8_t bit[4] = {0x80, 0, 0, 0};
