@@ -1,0 +1,53 @@
+#!/usr/bin/python3
+"""Times ifwic.spi on a 6000 x 4000 JPEG and PNG against the imaging codecs alone in the same
+Wine process (ifwic_bench.exe), and the JPEG with the native djpeg as the peer figure.
+
+    spi/ifwic/bench/run_bench.py BUILD_DIR [ROUNDS]
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+from PIL import Image
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+
+
+def picture(w=6000, h=4000):
+    """Smooth shapes with mild grain: compresses like a photograph, unlike pure noise."""
+    y, x = np.mgrid[0:h, 0:w].astype(np.float32)
+    r = 128 + 100 * np.sin(x / 300) * np.cos(y / 410)
+    g = 128 + 100 * np.sin((x + y) / 520)
+    b = 128 + 100 * np.cos(np.hypot(x - w / 2, y - h / 2) / 260)
+    grain = np.random.RandomState(7).randint(-6, 7, size=(h, w, 1))
+    return Image.fromarray(np.clip(np.dstack([r, g, b]) + grain, 0, 255).astype(np.uint8))
+
+
+def main():
+    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, 'build', 'win32'))
+    rounds = sys.argv[2] if len(sys.argv) > 2 else '3'
+    folder = tempfile.mkdtemp(prefix='ifwic-bench-')
+    im = picture()
+    jpeg, png = os.path.join(folder, 'big.jpg'), os.path.join(folder, 'big.png')
+    im.save(jpeg, quality=90)
+    im.save(png, compress_level=6)
+    win = lambda p: 'Z:' + p.replace('/', '\\')
+    subprocess.run([os.path.join(ROOT, 'scripts', 'wine-run'), os.path.join(build, 'bin', 'ifwic_bench.exe'),
+                    win(os.path.join(build, 'bin', 'ifwic.spi')), rounds, win(jpeg), win(png)], check=True)
+    best = min(_timed(['djpeg', '-bmp', '-outfile', os.devnull, jpeg]) for _ in range(int(rounds)))
+    print('djpeg (native) on %s: %.1f ms' % (jpeg, best * 1e3))
+    shutil.rmtree(folder, ignore_errors=True)
+
+
+def _timed(cmd):
+    t0 = time.perf_counter()
+    subprocess.run(cmd, check=True)
+    return time.perf_counter() - t0
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,102 @@
+#include "pixels.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace ifwic {
+namespace {
+
+TEST(PixelReduction, SixteenBitsRoundToNearest) {
+  EXPECT_EQ(reduce16(0), 0);
+  EXPECT_EQ(reduce16(65535), 255);
+  EXPECT_EQ(reduce16(257 * 128), 128);
+  // 0x10FF / 257 = 16.93: rounds up where the high byte alone would give 16.
+  EXPECT_EQ(reduce16(0x10FF), 17);
+  EXPECT_EQ(reduce16(128), 0);  // below half a step
+  EXPECT_EQ(reduce16(129), 1);  // above half a step
+  for (uint32_t v = 0; v <= 65535; v += 97) EXPECT_EQ(reduce16(v), (v * 255 + 32767) / 65535) << v;
+}
+
+TEST(PixelReduction, OverWhiteKeepsOpaqueAndWhitensTransparent) {
+  EXPECT_EQ(overWhite8(10, 255), 10);
+  EXPECT_EQ(overWhite8(10, 0), 255);
+  EXPECT_EQ(overWhite8(0, 128), 127);  // (255 * 127 + 127) / 255
+}
+
+TEST(PixelRows, AlphaLayoutsAreCompositedInBgrOrder) {
+  const uint8_t bgra[] = {10, 20, 30, 255, 10, 20, 30, 0};
+  uint8_t out[6];
+  convertRow(SourceLayout::Bgra32, OutputKind::Bgr24, bgra, out, 2, nullptr, 0);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 6), (std::vector<uint8_t>{10, 20, 30, 255, 255, 255}));
+  const uint8_t rgba[] = {30, 20, 10, 255};
+  convertRow(SourceLayout::Rgba32, OutputKind::Bgr24, rgba, out, 1, nullptr, 0);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 3), (std::vector<uint8_t>{10, 20, 30}));
+  const uint8_t pbgra[] = {0, 50, 100, 128};  // premultiplied: c + 255 - a
+  convertRow(SourceLayout::Pbgra32, OutputKind::Bgr24, pbgra, out, 1, nullptr, 0);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 3), (std::vector<uint8_t>{127, 177, 227}));
+}
+
+TEST(PixelRows, SixteenBitLayoutsAreLittleEndianAndReordered) {
+  // 48bppRGB: R = 0xFFFF, G = 0x0000, B = 0x10FF.
+  const uint8_t rgb48[] = {0xFF, 0xFF, 0x00, 0x00, 0xFF, 0x10};
+  uint8_t out[3];
+  convertRow(SourceLayout::Rgb48, OutputKind::Bgr24, rgb48, out, 1, nullptr, 0);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 3), (std::vector<uint8_t>{17, 0, 255}));
+  // 64bppRGBA, fully transparent: white whatever the colour.
+  const uint8_t rgba64[] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0, 0};
+  convertRow(SourceLayout::Rgba64, OutputKind::Bgr24, rgba64, out, 1, nullptr, 0);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 3), (std::vector<uint8_t>{255, 255, 255}));
+  const uint16_t grey[] = {0, 0x10FF, 0xFFFF};
+  uint8_t g[3];
+  convertRow(SourceLayout::Gray16, OutputKind::Gray8, reinterpret_cast<const uint8_t*>(grey), g, 3, nullptr,
+             0);
+  EXPECT_EQ(std::vector<uint8_t>(g, g + 3), (std::vector<uint8_t>{0, 17, 255}));
+}
+
+TEST(PixelRows, PackedSamplesUnpackMostSignificantFirst) {
+  const PaletteEntry palette[4] = {{0, 0, 0, 255}, {1, 1, 1, 255}, {2, 2, 2, 255}, {3, 3, 3, 255}};
+  const uint8_t twoBit[] = {0x1B};  // 00 01 10 11
+  uint8_t out[4];
+  convertRow(SourceLayout::Indexed2, OutputKind::Palette8, twoBit, out, 4, palette, 4);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{0, 1, 2, 3}));
+  const uint8_t oneBit[] = {0xA0};  // 1 0 1
+  convertRow(SourceLayout::Gray1, OutputKind::Gray8, oneBit, out, 3, nullptr, 0);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 3), (std::vector<uint8_t>{255, 0, 255}));
+  const uint8_t fourBit[] = {0xF0};
+  convertRow(SourceLayout::Gray4, OutputKind::Gray8, fourBit, out, 2, nullptr, 0);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 2), (std::vector<uint8_t>{255, 0}));
+}
+
+TEST(PixelRows, IndicesBeyondThePaletteBecomeZero) {
+  const PaletteEntry palette[2] = {{9, 9, 9, 255}, {8, 8, 8, 255}};
+  const uint8_t indices[] = {1, 7, 200};
+  uint8_t out[3];
+  convertRow(SourceLayout::Indexed8, OutputKind::Palette8, indices, out, 3, palette, 2);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 3), (std::vector<uint8_t>{1, 0, 0}));
+}
+
+TEST(PixelOutput, TransparentPaletteBecomesColour) {
+  PaletteEntry palette[3] = {{1, 2, 3, 255}, {4, 5, 6, 255}, {7, 8, 9, 255}};
+  EXPECT_EQ(outputFor(SourceLayout::Indexed8, palette, 3), OutputKind::Palette8);
+  palette[2].a = 0;
+  EXPECT_EQ(outputFor(SourceLayout::Indexed8, palette, 3), OutputKind::Bgr24);
+  uint8_t out[3];
+  const uint8_t index[] = {2};
+  convertRow(SourceLayout::Indexed8, OutputKind::Bgr24, index, out, 1, palette, 3);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 3), (std::vector<uint8_t>{255, 255, 255}));
+  EXPECT_EQ(outputFor(SourceLayout::Gray16, nullptr, 0), OutputKind::Gray8);
+  EXPECT_EQ(outputFor(SourceLayout::Rgb48, nullptr, 0), OutputKind::Bgr24);
+}
+
+TEST(PixelOutput, RowSizesPadToFourBytesWithoutOverflow) {
+  EXPECT_EQ(dibRowBytes(24, 1), 4u);
+  EXPECT_EQ(dibRowBytes(24, 5), 16u);
+  EXPECT_EQ(dibRowBytes(8, 5), 8u);
+  EXPECT_EQ(dibRowBytes(24, 0x7FFFFFFF), (0x7FFFFFFFull * 24 + 31) / 32 * 4);
+  EXPECT_EQ(sourceRowBytes(SourceLayout::Indexed1, 9), 2u);
+  EXPECT_EQ(sourceRowBytes(SourceLayout::Rgba64, 3), 24u);
+}
+
+}  // namespace
+}  // namespace ifwic
