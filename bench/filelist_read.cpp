@@ -1,0 +1,115 @@
+// Reading a folder of 20,000 files through the file list's ApplyPath, against a bare
+// enumeration of the same folder with the directory search alone (the baseline, measured in
+// the same run).  The ratio is printed at the end; the aim is at most 2.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "picture/filelist.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr int kFiles = 20000;
+std::string g_host_folder;  // "/tmp/..."
+std::string g_folder;       // the same in the core's "\" form
+
+void MakeFolder() {
+  char templ[] = "/tmp/korbench-filelist-XXXXXX";
+  if (!::mkdtemp(templ)) std::abort();
+  g_host_folder = templ;
+  std::vector<int> order(kFiles);
+  for (int i = 0; i < kFiles; ++i) order[static_cast<size_t>(i)] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(20000));
+  for (int n : order) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/photo-%05d.jpg", n);
+    int fd = ::open((g_host_folder + name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0) std::abort();
+    ::close(fd);
+  }
+  const std::string here = platform::GetCurrentDir();
+  platform::SetCurrentDir(g_host_folder);
+  g_folder = platform::GetCurrentDir();
+  platform::SetCurrentDir(here);
+}
+
+void BareEnumeration(benchmark::State& state) {
+  // From inside the folder, as the list enumerates: names resolve without walking the path.
+  platform::SetCurrentDir(g_folder);
+  for (auto _ : state) {
+    std::vector<std::string> names;
+    platform::FileFinder finder("*.*");
+    platform::FindEntry entry;
+    while (finder.Next(entry)) names.push_back(entry.Name);
+    if (names.size() != kFiles) state.SkipWithError("wrong count");
+    benchmark::DoNotOptimize(names.data());
+  }
+}
+
+void ApplyPathRead(benchmark::State& state) {
+  for (auto _ : state) {
+    TFileListBox list(nullptr);
+    list.ApplyPath(g_folder + "\\");
+    if (list.Count() != kFiles) state.SkipWithError("wrong count");
+    benchmark::DoNotOptimize(list.Items().Items().data());
+  }
+}
+
+// Keeps the real and CPU time per iteration of every run (the medians of the repetitions), to
+// print the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      real[r.benchmark_name()] = r.GetAdjustedRealTime();
+      cpu[r.benchmark_name()] = r.GetAdjustedCPUTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> real, cpu;
+};
+
+double Median(const std::map<std::string, double>& times, const std::string& name) {
+  for (const auto& t : times)
+    if (t.first.rfind(name, 0) == 0 && t.first.size() > 7 &&
+        t.first.compare(t.first.size() - 7, 7, "_median") == 0)
+      return t.second;
+  return 0;
+}
+
+void PrintRatio(const char* what, const std::map<std::string, double>& times) {
+  const double base = Median(times, "bare_enumeration_20000");
+  const double read = Median(times, "filelist_applypath_20000");
+  if (base > 0 && read > 0)
+    std::printf(
+        "ratio (%s, medians) filelist_applypath_20000 / bare_enumeration_20000 = %.2f (aim: at most 2.00)\n",
+        what, read / base);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  MakeFolder();
+  for (auto* b : {benchmark::RegisterBenchmark("bare_enumeration_20000", BareEnumeration),
+                  benchmark::RegisterBenchmark("filelist_applypath_20000", ApplyPathRead)})
+    b->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  PrintRatio("real time", reporter.real);
+  PrintRatio("CPU time", reporter.cpu);
+  std::error_code ignored;
+  std::filesystem::remove_all(g_host_folder, ignored);
+  benchmark::Shutdown();
+  return 0;
+}
