@@ -64,7 +64,10 @@ class TPicture : public TObject {
   void ReportProgress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, TRect& r,
                       const std::string& msg);
 
-  // The stored picture record (designer property "Data").
+  // The stored picture record (designer property "Data"): the class name's length in one
+  // byte, the name (at most kMaxStoredClassName characters; a longer one is rejected with
+  // EReadError), then the graphic's own stored data.
+  static constexpr size_t kMaxStoredClassName = 63;
   void ReadData(TStream& stream);
   void WriteData(TStream& stream);
 

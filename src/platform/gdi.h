@@ -23,6 +23,8 @@ struct PaletteEntry {
 enum : int { kBLACKONWHITE = 1, kWHITEONBLACK = 2, kCOLORONCOLOR = 3, kHALFTONE = 4 };
 enum : unsigned { kDIB_RGB_COLORS = 0 };
 enum : uint32_t { kSRCCOPY = 0x00CC0020 };
+// The raster operations an icon draws with: the mask ANDed in, then the colours XORed.
+enum : uint32_t { kSRCAND = 0x008800C6, kSRCINVERT = 0x00660046, kSRCPAINT = 0x00EE0086 };
 
 PaletteHandle CreatePalette(const PaletteEntry* entries, int count);  // LOGPALETTE version 0x300
 void DeletePalette(PaletteHandle palette);
@@ -42,6 +44,21 @@ int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, 
 // Metafiles: played through GDI on Win32; the software canvas draws nothing and returns false.
 bool PlayEnhancedMetafile(Surface& surface, const void* emfBytes, std::size_t size, int left, int top,
                           int right, int bottom);
+
+// The logical window of a Windows metafile: origin and extent in its own units, mapped onto
+// the rectangle it is played into.
+struct MetafileWindow {
+  int orgX = 0, orgY = 0, extX = 0, extY = 0;
+};
+// Windows metafiles (the records without a placeable header), played like the enhanced ones.
+bool PlayWindowsMetafile(Surface& surface, const void* wmfBytes, std::size_t size, const MetafileWindow& window,
+                         int left, int top, int right, int bottom);
+// Plays a metafile into a white picture of width x height: 24-bit rows, bottom-up, rowBytes
+// apart, which the caller has filled with white.  An enhanced metafile when `window` is null,
+// else a Windows metafile in that window.  False where metafiles cannot be played (the
+// software canvas): the rows are left as they are.
+bool RenderMetafileToRows(const void* bytes, std::size_t size, const MetafileWindow* window, int width,
+                          int height, uint8_t* rows, std::size_t rowBytes);
 
 }  // namespace platform
 

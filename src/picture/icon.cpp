@@ -1,0 +1,242 @@
+// The icon graphic.  An .ico file is a directory of entries, each a BMP image without its
+// file header (a BITMAPINFOHEADER whose height counts the colour rows and the mask rows
+// together, the colour table, the XOR colour rows and the 1-bit AND mask) or a PNG stream.
+// Every BMP-based image is kept; the largest is shown.  The file image is kept byte for byte
+// and written back unchanged.
+#include "picture/icon.h"
+
+#include <cstring>
+
+#include "picture/readers.h"
+#include "platform/dib.h"
+#include "rtl/exceptions.h"
+#include "rtl/messages.h"
+
+KOR_DEFINE_GRAPHIC_CLASS(TIcon, TGraphic);
+
+struct TIconData : TKeptImageGraphic::Image {
+  std::vector<TIconImage> images;
+  int shown = -1;
+};
+
+namespace {
+
+constexpr size_t kDirSize = 6;
+constexpr size_t kEntrySize = 16;
+constexpr int32_t kMaxSide = 0x7FFF;
+
+[[noreturn]] void Invalid() { throw EInvalidGraphic(msg::kInvalidIcon); }
+
+size_t RowBytes(int64_t width, int bits) { return static_cast<size_t>((width * bits + 31) / 32 * 4); }
+
+bool IsPng(const ByteReader& r, size_t at) {
+  static const uint8_t kSig[4] = {0x89, 'P', 'N', 'G'};
+  return r.Has(at, 4) && std::memcmp(r.Data() + at, kSig, 4) == 0;
+}
+
+// Parses the BMP image of one entry that occupies [at, at + size) of the file.
+TIconImage ParseImage(const ByteReader& r, size_t at, size_t size) {
+  TIconImage img;
+  uint32_t headerSize = r.U32(at);
+  if (headerSize < 40 || headerSize > size) Invalid();
+  int32_t width = r.I32(at + 4);
+  int32_t doubled = r.I32(at + 8);
+  uint16_t bits = r.U16(at + 14);
+  uint32_t compression = r.U32(at + 16);
+  uint32_t used = r.U32(at + 32);
+  if (width < 1 || width > kMaxSide || doubled < 2 || doubled / 2 > kMaxSide) Invalid();
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) Invalid();
+  if (compression != platform::kBI_RGB) Invalid();
+  if (used > 256) Invalid();
+  uint32_t colors = used;
+  if (bits <= 8 && colors == 0) colors = 1u << bits;
+  img.Width = width;
+  img.Height = doubled / 2;
+  img.BitCount = bits;
+  img.HeaderOffset = at;
+  img.ColorsOffset = at + headerSize;
+  img.ColorCount = colors;
+  img.XorOffset = img.ColorsOffset + size_t{colors} * 4;
+  uint64_t xorBytes = uint64_t{img.XorRowBytes()} * static_cast<uint64_t>(img.Height);
+  uint64_t andBytes = uint64_t{img.AndRowBytes()} * static_cast<uint64_t>(img.Height);
+  uint64_t need = uint64_t{headerSize} + uint64_t{colors} * 4 + xorBytes + andBytes;
+  if (need > size) Invalid();
+  img.AndOffset = img.XorOffset + static_cast<size_t>(xorBytes);
+  if (bits == 32) {
+    const uint8_t* p = r.Data() + img.XorOffset;
+    for (uint64_t i = 3; i < xorBytes; i += 4)
+      if (p[i]) {
+        img.HasAlpha = true;
+        break;
+      }
+  }
+  return img;
+}
+
+// The image to show: most pixels, then the deepest; the first of equals.
+int ChooseShown(const std::vector<TIconImage>& images) {
+  int best = -1;
+  for (size_t i = 0; i < images.size(); ++i) {
+    if (best < 0) {
+      best = 0;
+      continue;
+    }
+    const TIconImage& a = images[i];
+    const TIconImage& b = images[static_cast<size_t>(best)];
+    int64_t pa = int64_t{a.Width} * a.Height, pb = int64_t{b.Width} * b.Height;
+    if (pa > pb || (pa == pb && a.BitCount > b.BitCount)) best = static_cast<int>(i);
+  }
+  return best;
+}
+
+std::shared_ptr<TIconData> ParseIcon(std::vector<uint8_t> bytes) {
+  ByteReader r(bytes.data(), bytes.size(), Invalid);
+  if (!r.Has(0, kDirSize)) Invalid();
+  uint16_t reserved = r.U16(0), type = r.U16(2), count = r.U16(4);
+  if (reserved != 0 || (type != 1 && type != 2) || count == 0) Invalid();
+  if (!r.Has(kDirSize, size_t{count} * kEntrySize)) Invalid();
+  auto data = std::make_shared<TIconData>();
+  size_t end = kDirSize + size_t{count} * kEntrySize;
+  for (size_t i = 0; i < count; ++i) {
+    size_t e = kDirSize + i * kEntrySize;
+    uint32_t size = r.U32(e + 8);
+    uint32_t offset = r.U32(e + 12);
+    if (size < 4 || !r.Has(offset, size)) Invalid();
+    if (size_t{offset} + size > end) end = size_t{offset} + size;
+    if (IsPng(r, offset)) continue;  // PNG-compressed entries are not decoded here
+    data->images.push_back(ParseImage(r, offset, size));
+  }
+  if (data->images.empty()) Invalid();
+  data->shown = ChooseShown(data->images);
+  bytes.resize(end);
+  data->bytes = std::move(bytes);
+  return data;
+}
+
+uint32_t Rgb(const uint8_t* bgr) { return uint32_t{bgr[2]} << 16 | uint32_t{bgr[1]} << 8 | bgr[0]; }
+
+uint32_t Blend(uint32_t fg, uint32_t bg, unsigned alpha) {
+  uint32_t out = 0;
+  for (int shift = 0; shift <= 16; shift += 8) {
+    unsigned f = (fg >> shift) & 0xFF, b = (bg >> shift) & 0xFF;
+    out |= ((f * alpha + b * (255 - alpha) + 127) / 255) << shift;
+  }
+  return out;
+}
+
+}  // namespace
+
+size_t TIconImage::XorRowBytes() const { return RowBytes(Width, BitCount); }
+size_t TIconImage::AndRowBytes() const { return RowBytes(Width, 1); }
+
+TIcon::TIcon() = default;
+TIcon::~TIcon() = default;
+
+const TIconData* TIcon::Data() const { return static_cast<const TIconData*>(KeptImage()); }
+
+std::shared_ptr<const TKeptImageGraphic::Image> TIcon::Parse(std::vector<uint8_t> bytes) const {
+  return ParseIcon(std::move(bytes));
+}
+
+int32_t TIcon::Width() { return Data() ? Image(ShownIndex()).Width : 0; }
+int32_t TIcon::Height() { return Data() ? Image(ShownIndex()).Height : 0; }
+int TIcon::ImageCount() const { return Data() ? static_cast<int>(Data()->images.size()) : 0; }
+const TIconImage& TIcon::Image(int index) const {
+  if (index < 0 || index >= ImageCount()) ListIndexError(index);
+  return Data()->images[static_cast<size_t>(index)];
+}
+int TIcon::ShownIndex() const { return Data() ? Data()->shown : -1; }
+int TIcon::BitCount() const { return Data() ? Image(ShownIndex()).BitCount : 0; }
+
+uint32_t TIcon::PixelOver(int32_t x, int32_t y, uint32_t background) const {
+  if (!Data()) return background;
+  const TIconImage& img = Image(ShownIndex());
+  if (x < 0 || y < 0 || x >= img.Width || y >= img.Height) return background;
+  const uint8_t* bytes = Data()->bytes.data();
+  size_t row = static_cast<size_t>(img.Height - 1 - y);  // rows are stored bottom-up
+  const uint8_t* xr = bytes + img.XorOffset + row * img.XorRowBytes();
+  const uint8_t* ar = bytes + img.AndOffset + row * img.AndRowBytes();
+  size_t ux = static_cast<size_t>(x);
+  uint32_t colour = 0;
+  switch (img.BitCount) {
+    case 32:
+      colour = Rgb(xr + ux * 4);
+      if (img.HasAlpha) return Blend(colour, background, xr[ux * 4 + 3]);
+      break;
+    case 24:
+      colour = Rgb(xr + ux * 3);
+      break;
+    case 16: {
+      unsigned v = xr[ux * 2] | unsigned{xr[ux * 2 + 1]} << 8;
+      unsigned r5 = (v >> 10) & 31, g5 = (v >> 5) & 31, b5 = v & 31;
+      colour = (r5 * 255 / 31) << 16 | (g5 * 255 / 31) << 8 | (b5 * 255 / 31);
+      break;
+    }
+    default: {
+      int bits = img.BitCount;
+      size_t bitPos = ux * static_cast<size_t>(bits);
+      unsigned index = (xr[bitPos / 8] >> (8 - bits - bitPos % 8)) & ((1u << bits) - 1);
+      if (index < img.ColorCount) colour = Rgb(bytes + img.ColorsOffset + size_t{index} * 4);
+      break;
+    }
+  }
+  bool transparent = (ar[ux / 8] >> (7 - ux % 8)) & 1;
+  return (transparent ? background : 0u) ^ colour;
+}
+
+void TIcon::DrawInRect(platform::Surface& surface, const TRect& rect) {
+  if (!Data()) return;
+  const TIconImage& img = Image(ShownIndex());
+  const uint8_t* bytes = Data()->bytes.data();
+  int w = rect.Right - rect.Left, h = rect.Bottom - rect.Top;
+
+  // The mask: a 1-bit picture whose 0 is black (clears the target) and 1 white (keeps it).
+  std::vector<uint8_t> maskInfo(40 + 8, 0);
+  platform::BitmapInfoHeader mh{};
+  mh.biSize = 40;
+  mh.biWidth = img.Width;
+  mh.biHeight = img.Height;
+  mh.biPlanes = 1;
+  mh.biBitCount = 1;
+  mh.biClrUsed = 2;
+  std::memcpy(maskInfo.data(), &mh, 40);
+  std::memset(maskInfo.data() + 44, 0xFF, 3);
+
+  // The colours: the image's own header and colour table with the single height.
+  std::vector<uint8_t> colourInfo(40 + size_t{img.ColorCount} * 4);
+  platform::BitmapInfoHeader ch{};
+  ch.biSize = 40;
+  ch.biWidth = img.Width;
+  ch.biHeight = img.Height;
+  ch.biPlanes = 1;
+  ch.biBitCount = static_cast<uint16_t>(img.BitCount);
+  ch.biClrUsed = img.ColorCount;
+  std::memcpy(colourInfo.data(), &ch, 40);
+  if (img.ColorCount)
+    std::memcpy(colourInfo.data() + 40, bytes + img.ColorsOffset, size_t{img.ColorCount} * 4);
+
+  const uint8_t* andBits = bytes + img.AndOffset;
+  const uint8_t* xorBits = bytes + img.XorOffset;
+  std::vector<uint8_t> derivedMask, derivedColours;
+  if (img.HasAlpha) {
+    // Alpha decides: opaque from half coverage on; transparent pixels must be black so that
+    // the XOR leaves the target as it is.
+    size_t rows = static_cast<size_t>(img.Height), cols = static_cast<size_t>(img.Width);
+    derivedMask.assign(img.AndRowBytes() * rows, 0);
+    derivedColours.assign(xorBits, xorBits + img.XorRowBytes() * rows);
+    for (size_t y = 0; y < rows; ++y)
+      for (size_t x = 0; x < cols; ++x) {
+        uint8_t* px = derivedColours.data() + y * img.XorRowBytes() + x * 4;
+        if (px[3] < 128) {
+          derivedMask[y * img.AndRowBytes() + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+          std::memset(px, 0, 4);
+        }
+      }
+    andBits = derivedMask.data();
+    xorBits = derivedColours.data();
+  }
+  platform::StretchDIBits(surface, rect.Left, rect.Top, w, h, 0, 0, img.Width, img.Height, andBits,
+                          maskInfo.data(), platform::kDIB_RGB_COLORS, platform::kSRCAND);
+  platform::StretchDIBits(surface, rect.Left, rect.Top, w, h, 0, 0, img.Width, img.Height, xorBits,
+                          colourInfo.data(), platform::kDIB_RGB_COLORS, platform::kSRCINVERT);
+}
