@@ -1,5 +1,6 @@
 #include "sniff.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -161,16 +162,30 @@ HeaderInfo gifHeader(const uint8_t* data, size_t size) {
   HeaderInfo info;
   if (size < 13) return info;
   size_t pos = 13;
-  if (data[10] & 0x80) pos += 3u << ((data[10] & 7) + 1);
+  const bool globalTable = (data[10] & 0x80) != 0;
+  const uint32_t globalColours = 2u << (data[10] & 7);
+  if (globalTable) pos += 3 * globalColours;
   bool transparency = false;
   while (pos < size) {
     const uint8_t kind = data[pos];
     if (kind == 0x2C) {
       if (pos + 10 > size) return info;
-      info.width = data[pos + 5] | (data[pos + 6] << 8);
-      info.height = data[pos + 7] | (data[pos + 8] << 8);
-      info.depth = transparency ? 24 : 8;
-      info.known = true;
+      const uint8_t* d = data + pos;
+      info.frameLeft = d[1] | (d[2] << 8);
+      info.frameTop = d[3] | (d[4] << 8);
+      info.frameWidth = d[5] | (d[6] << 8);
+      info.frameHeight = d[7] | (d[8] << 8);
+      info.localTable = (d[9] & 0x80) != 0;
+      // The picture covers the screen and the whole frame, even where the frame overhangs.
+      const uint32_t screenWidth = data[6] | (data[7] << 8), screenHeight = data[8] | (data[9] << 8);
+      info.width = std::max(screenWidth, info.frameLeft + info.frameWidth);
+      info.height = std::max(screenHeight, info.frameTop + info.frameHeight);
+      info.framePartial =
+          info.frameLeft || info.frameTop || info.frameWidth != info.width || info.frameHeight != info.height;
+      if (globalTable && !transparency && data[11] < globalColours) info.background = data[11];
+      const bool paletteFill = !info.framePartial || (!info.localTable && info.background >= 0);
+      info.depth = transparency || !paletteFill ? 24 : 8;
+      info.known = info.frameWidth && info.frameHeight;
       return info;
     }
     if (kind != 0x21 || pos + 2 > size) return info;

@@ -34,9 +34,19 @@ Density readDensity(Container container, const uint8_t* data, size_t size);
 // other containers and for headers that do not parse, and the codec is asked instead.
 struct HeaderInfo {
   bool known = false;
-  uint32_t width = 0;
+  uint32_t width = 0;  // of the picture returned: for GIF the logical screen
   uint32_t height = 0;
   int depth = 0;
+  // GIF: where the first frame lies on the logical screen.  When it leaves part of the screen
+  // uncovered (framePartial), that part shows the global table's background colour, or white
+  // (background -1) when the frame is transparent or there is no usable background.
+  uint32_t frameLeft = 0;
+  uint32_t frameTop = 0;
+  uint32_t frameWidth = 0;
+  uint32_t frameHeight = 0;
+  bool framePartial = false;
+  bool localTable = false;
+  int background = -1;
 };
 HeaderInfo readHeaderInfo(Container container, const uint8_t* data, size_t size);
 

@@ -15,6 +15,8 @@ namespace {
 constexpr uint64_t kStripBytes = 1u << 20;
 // The largest bits block we hand out: a 32-bit host cannot map more in one piece.
 constexpr uint64_t kMaxBitsBytes = 0x7FFFFFFFu;
+// The most pixels a picture may have: 8 bytes each still fit a 31-bit size.
+constexpr uint64_t kMaxPixels = 1u << 28;
 
 struct LayoutOf {
   const GUID* format;
@@ -84,6 +86,24 @@ bool formatHasTransparency(IWICImagingFactory* factory, const WICPixelFormatGUID
 
 LONG pelsPerMetre(uint16_t dpi) { return static_cast<LONG>(dpi / 0.0254 + 0.5); }
 
+// Every row of the picture in one colour (an index for palette pictures), padding zeroed.
+void fillRows(BYTE* bits, uint64_t dibRow, UINT width, UINT height, OutputKind out, uint8_t index,
+              const PaletteEntry& colour) {
+  for (UINT y = 0; y < height; ++y) {
+    BYTE* row = bits + y * dibRow;
+    std::memset(row, 0, static_cast<size_t>(dibRow));
+    if (out != OutputKind::Bgr24) {
+      std::memset(row, index, width);
+      continue;
+    }
+    for (UINT x = 0; x < width; ++x) {
+      row[3 * x] = colour.b;
+      row[3 * x + 1] = colour.g;
+      row[3 * x + 2] = colour.r;
+    }
+  }
+}
+
 }  // namespace
 
 int resultFor(HRESULT hr) {
@@ -151,6 +171,11 @@ int WicPicture::open(const BYTE* data, size_t size) {
   if (!guid) return SPI_UNKNOWN_FORMAT;
   // A JPEG that stops before its end marker would come back as success with grey rows.
   if (container == Container::Jpeg && !jpegComplete(data, size)) return SPI_BROKEN_DATA;
+  // The codecs allocate the whole picture, at up to 8 bytes a pixel, in 32-bit sizes when they
+  // open it: a header announcing more is refused before any codec sees it.
+  header_ = readHeaderInfo(container, data, size);
+  if (header_.known && static_cast<uint64_t>(header_.width) * header_.height > kMaxPixels)
+    return SPI_NO_MEMORY;
   HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_IWICImagingFactory, factory_.putVoid());
   if (FAILED(hr)) return SPI_INTERNAL_ERROR;
@@ -255,13 +280,36 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
     paletteCount = static_cast<int>(n);
   }
 
-  const OutputKind out = outputFor(layout, palette, paletteCount);
+  OutputKind out = outputFor(layout, palette, paletteCount);
+
+  // A GIF frame that covers only part of its logical screen is placed on the screen, and the
+  // rest shows the background colour (or white), as every viewer shows the first frame.
+  UINT canvasWidth = width, canvasHeight = height, left = 0, top = 0;
+  const bool canvas = container_ == Container::Gif && header_.known && header_.framePartial &&
+                      header_.frameWidth == width && header_.frameHeight == height;
+  uint8_t fillIndex = 0;
+  PaletteEntry fill = {255, 255, 255, 255};
+  if (canvas) {
+    canvasWidth = header_.width;
+    canvasHeight = header_.height;
+    left = header_.frameLeft;
+    top = header_.frameTop;
+    if (header_.background >= 0 && !header_.localTable && header_.background < paletteCount) {
+      fillIndex = static_cast<uint8_t>(header_.background);
+      fill = palette[fillIndex];
+    } else if (out == OutputKind::Palette8) {
+      out = OutputKind::Bgr24;  // white is not in the table
+    }
+  }
+
   const int bitCount = outputBits(out);
   const int tableCount = out == OutputKind::Palette8 ? paletteCount : out == OutputKind::Gray8 ? 256 : 0;
-  const uint64_t dibRow = dibRowBytes(bitCount, width);
-  const uint64_t bitsBytes = dibRow * height;
+  const uint64_t dibRow = dibRowBytes(bitCount, canvasWidth);
+  const uint64_t bitsBytes = dibRow * canvasHeight;
   const uint64_t srcRow = sourceRowBytes(layout, width);
-  if (bitsBytes > kMaxBitsBytes || srcRow > 0xFFFFFFFFu / 2) return SPI_NO_MEMORY;
+  if (bitsBytes > kMaxBitsBytes || static_cast<uint64_t>(canvasWidth) * canvasHeight > kMaxPixels ||
+      srcRow > 0xFFFFFFFFu / 2)
+    return SPI_NO_MEMORY;
 
   LocalBlock infoBlock(sizeof(BITMAPINFOHEADER) + tableCount * sizeof(RGBQUAD));
   LocalBlock bitsBlock(static_cast<SIZE_T>(bitsBytes));
@@ -272,8 +320,8 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
     BITMAPINFOHEADER* header = reinterpret_cast<BITMAPINFOHEADER*>(lock.get());
     std::memset(header, 0, sizeof *header);
     header->biSize = sizeof(BITMAPINFOHEADER);
-    header->biWidth = static_cast<LONG>(width);
-    header->biHeight = static_cast<LONG>(height);  // positive: bottom-up
+    header->biWidth = static_cast<LONG>(canvasWidth);
+    header->biHeight = static_cast<LONG>(canvasHeight);  // positive: bottom-up
     header->biPlanes = 1;
     header->biBitCount = static_cast<WORD>(bitCount);
     header->biCompression = BI_RGB;
@@ -295,6 +343,8 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
   BYTE* bits = bitsLock.get();
   if (!bits) return SPI_NO_MEMORY;
   if (progress && progress(0, static_cast<int32_t>(height), lData)) return SPI_ABORT;
+  if (canvas) fillRows(bits, dibRow, canvasWidth, canvasHeight, out, fillIndex, fill);
+  const uint64_t leftBytes = static_cast<uint64_t>(left) * bitCount / 8;
 
   // 24-bit sources go straight into their DIB rows; the rest through a strip buffer.
   const bool direct = layout == SourceLayout::Bgr24 && out == OutputKind::Bgr24;
@@ -320,7 +370,7 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
     }
     for (UINT r = 0; r < rows; ++r) {
       const UINT y = y0 + r;
-      BYTE* row = bits + (height - 1 - y) * dibRow;
+      BYTE* row = bits + (canvasHeight - 1 - (top + y)) * dibRow + leftBytes;
       if (direct) {
         const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
         hr = source->CopyPixels(&rect, static_cast<UINT>(dibRow), static_cast<UINT>(outBytes), row);
@@ -328,7 +378,7 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
       } else {
         convertRow(layout, out, strip.data() + r * srcRow, row, width, palette, paletteCount);
       }
-      std::memset(row + outBytes, 0, static_cast<size_t>(dibRow - outBytes));
+      if (!canvas) std::memset(row + outBytes, 0, static_cast<size_t>(dibRow - outBytes));
     }
     if (progress && progress(static_cast<int32_t>(y0 + rows), static_cast<int32_t>(height), lData))
       return SPI_ABORT;

@@ -60,6 +60,7 @@ class WicPicture {
   bool frameShape(UINT& width, UINT& height, WICPixelFormatGUID& format) const;
 
   Container container_ = Container::None;
+  HeaderInfo header_;
   ComPtr<IWICImagingFactory> factory_;
   ComPtr<IStream> stream_;
   ComPtr<IWICBitmapDecoder> decoder_;

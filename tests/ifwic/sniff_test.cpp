@@ -141,5 +141,28 @@ TEST(HeaderInfo, JpegFrameAndGifDescriptor) {
   EXPECT_FALSE(readHeaderInfo(Container::Gif, g.data(), 25).known);  // descriptor cut short
 }
 
+TEST(HeaderInfo, GifFrameSmallerThanTheScreenIsPlacedOnIt) {
+  // A 10 x 8 screen with a two-colour global table, background index 1, and a 4 x 4 frame at
+  // (3, 5) that overhangs the screen's bottom edge by one row.
+  std::vector<uint8_t> g = {'G', 'I', 'F', '8', '9',  'a', 10, 0, 8, 0, 0x80, 1, 0, 0, 0,
+                            0,   9,   9,   9,   0x2C, 3,   0,  5, 0, 4, 0,    4, 0, 0};
+  HeaderInfo h = readHeaderInfo(Container::Gif, g.data(), g.size());
+  ASSERT_TRUE(h.known);
+  EXPECT_EQ(h.width, 10u);
+  EXPECT_EQ(h.height, 9u);
+  EXPECT_TRUE(h.framePartial);
+  EXPECT_EQ(h.frameLeft, 3u);
+  EXPECT_EQ(h.frameTop, 5u);
+  EXPECT_EQ(h.background, 1);
+  EXPECT_EQ(h.depth, 8);  // the background is in the frame's table
+  g[28] = 0x80;           // a local table of its own: the background is white, in 24 bits
+  h = readHeaderInfo(Container::Gif, g.data(), g.size());
+  EXPECT_TRUE(h.localTable);
+  EXPECT_EQ(h.depth, 24);
+  g[11] = 7;  // background index outside the two-colour table
+  g[28] = 0;
+  EXPECT_EQ(readHeaderInfo(Container::Gif, g.data(), g.size()).background, -1);
+}
+
 }  // namespace
 }  // namespace ifwic

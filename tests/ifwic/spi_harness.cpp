@@ -3,6 +3,8 @@
 // Each line of COMMANDS.txt is one command; each prints one line beginning with its number:
 //   info                               -> the plug-in's information texts, "|"-separated
 //   supported OFFSET FILE              -> IsSupported on a zero-filled 2 KB block read at OFFSET
+//   supported-handle OFFSET FILE       -> IsSupported given an open file handle at OFFSET, and
+//                                         where the handle's position is afterwards
 //   pictinfo file|mem OFFSET FILE      -> GetPictureInfo's result and record
 //   decode file|mem OFFSET FILE OUT [ABORT_AT]
 //                                      -> GetPicture's result, block checks, progress calls;
@@ -143,6 +145,19 @@ std::string run(const Plugin& spi, std::istringstream& args) {
     s << "supported "
       << spi.isSupported(path.c_str(), static_cast<spi_dw_t>(reinterpret_cast<uintptr_t>(header)));
     VirtualFree(block, 0, MEM_RELEASE);
+    return s.str();
+  }
+  if (cmd == "supported-handle") {
+    long offset;
+    std::string path;
+    args >> offset >> path;
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "cannot open";
+    SetFilePointer(file, offset, nullptr, FILE_BEGIN);
+    const int32_t r = spi.isSupported(path.c_str(), static_cast<spi_dw_t>(reinterpret_cast<uintptr_t>(file)));
+    s << "supported " << r << " position " << SetFilePointer(file, 0, nullptr, FILE_CURRENT);
+    CloseHandle(file);
     return s.str();
   }
   if (cmd == "pictinfo") {

@@ -106,11 +106,25 @@ class Pictures:
         frames = [rgb.quantize(colors=64), Image.fromarray(255 - gradient()).quantize(colors=64)]
         frames[0].save(self.path('animated.gif'), save_all=True, append_images=frames[1:], duration=100, loop=0)
         pal.save(self.path('transparent.gif'), transparency=0)
+        # First frames that cover only part of the logical screen: the rest shows the
+        # background colour, or white where the frame is transparent.
+        subprocess.run(['/usr/bin/convert', '-size', '20x10', 'gradient:red-yellow', '-set', 'page', '60x40+10+5',
+                        self.path('partial.gif')], check=True)
+        subprocess.run(['/usr/bin/convert', '-size', '20x10', 'xc:none', '-fill', 'red', '-draw', 'rectangle 3,3 12,8',
+                        '-set', 'page', '50x30+25+4', self.path('partial_transparent.gif')], check=True)
         rgb.save(self.path('rgb.tif'))
         rgb.save(self.path('lzw.tif'), compression='tiff_lzw', dpi=(150, 150))
         rgb.save(self.path('multipage.tif'), save_all=True, append_images=[Image.fromarray(255 - gradient())])
         Image.fromarray(gradient(2000, 1200)).save(self.path('tall.png'))
         rgb.save(self.path('not_a_plugin_format.bmp'))
+        # A header that announces 60000 x 60000 pixels over a few bytes of data.
+        write_png(self.path('huge.png'), np.zeros((1, 1, 3), np.uint8), 2, 8)
+        with open(self.path('huge.png'), 'rb') as f:
+            data = bytearray(f.read())
+        data[16:24] = struct.pack('>II', 60000, 60000)
+        data[29:33] = struct.pack('>I', zlib.crc32(bytes(data[12:29])))
+        with open(self.path('huge.png'), 'wb') as f:
+            f.write(bytes(data))
         with open(self.path('text.png'), 'wb') as f:
             f.write(b'this is not a picture at all\n' * 10)
         open(self.path('empty.png'), 'wb').close()
@@ -154,7 +168,7 @@ class Pictures:
 LOSSLESS = {  # file: bits per pixel the plug-in returns
     'rgb.png': 24, 'rgba.png': 24, 'palette.png': 8, 'palette_trns.png': 24, 'grey.png': 8,
     'grey_alpha.png': 24, 'grey16.png': 8, 'interlaced.png': 24, 'static.gif': 8, 'animated.gif': 8,
-    'transparent.gif': 24, 'rgb.tif': 24, 'lzw.tif': 24, 'multipage.tif': 24,
+    'transparent.gif': 24, 'partial.gif': 8, 'partial_transparent.gif': 24, 'rgb.tif': 24, 'lzw.tif': 24, 'multipage.tif': 24,
 }
 # Compared with its own 16-bit samples: Pillow truncates them to their high bytes.
 SIXTEEN = {'rgb16.png': 24}
@@ -185,6 +199,11 @@ def setUpModule():
         p.add(('info' + mode, 'macbinary'), 'pictinfo %s 128 %s' % (mode, winpath(p.path('macbinary.png'))))
     for offset in (0, 128):
         p.add(('supported%d' % offset, 'macbinary'), 'supported %d %s' % (offset, winpath(p.path('macbinary.png'))))
+        p.add(('handle%d' % offset, 'macbinary'),
+              'supported-handle %d %s' % (offset, winpath(p.path('macbinary.png'))))
+    for mode in ('mem', 'file'):
+        p.add((mode, 'huge.png'), 'decode %s 0 %s x.bmp' % (mode, winpath(p.path('huge.png'))))
+    p.add(('info', 'huge.png'), 'pictinfo mem 0 %s' % winpath(p.path('huge.png')))
     for name in ('not_a_plugin_format.bmp', 'text.png', 'empty.png', 'png_named.jpg'):
         p.add(('supported', name), 'supported 0 %s' % winpath(p.path(name)))
     for name in BROKEN + ['text.png', 'empty.png', 'not_a_plugin_format.bmp']:
@@ -336,6 +355,10 @@ class SignatureTest(unittest.TestCase):
             with self.subTest(name):
                 self.assertEqual(answer(('supported', name)), 'supported 1')
 
+    def test_file_handle_from_older_hosts_is_read_and_put_back(self):
+        self.assertEqual(answer(('handle0', 'macbinary')), 'supported 0 position 0')
+        self.assertEqual(answer(('handle128', 'macbinary')), 'supported 1 position 128')
+
     def test_other_data_is_refused_whatever_its_name(self):
         for name in ('not_a_plugin_format.bmp', 'text.png', 'empty.png'):
             with self.subTest(name):
@@ -357,6 +380,12 @@ class FailureTest(unittest.TestCase):
                 with self.subTest(name=name, mode=mode):
                     self.assertEqual(fields((mode, name)).get('result'), '2', answer((mode, name)))
             self.assertEqual(fields(('info', name)).get('result'), '2')
+
+    def test_oversized_picture_is_refused_before_decoding(self):
+        self.assertIn('size 60000x60000', answer(('info', 'huge.png')))
+        for mode in ('mem', 'file'):
+            with self.subTest(mode):
+                self.assertEqual(fields((mode, 'huge.png'))['result'], '4', answer((mode, 'huge.png')))
 
     def test_missing_file_is_a_read_error(self):
         self.assertEqual(fields(('file', 'missing'))['result'], '6')
