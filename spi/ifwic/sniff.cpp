@@ -123,7 +123,12 @@ HeaderInfo pngHeader(const uint8_t* data, size_t size) {
   while (!transparency && pos + 8 <= size) {
     const uint32_t length = be32(data + pos);
     if (std::memcmp(data + pos + 4, "IDAT", 4) == 0) break;
-    if (std::memcmp(data + pos + 4, "tRNS", 4) == 0) transparency = true;
+    if (std::memcmp(data + pos + 4, "tRNS", 4) == 0) {
+      // A colour key always makes transparency; palette alphas only when one is below 255.
+      transparency = colourType != 3;
+      for (size_t i = 0; i < length && pos + 8 + i < size && !transparency; ++i)
+        transparency = data[pos + 8 + i] != 255;
+    }
     if (length > size - pos - 8) break;
     pos += 8 + static_cast<size_t>(length) + 4;
   }

@@ -117,9 +117,13 @@ TEST(HeaderInfo, PngPaletteWithTransparencyIsColour) {
   EXPECT_EQ(h.width, 7u);
   EXPECT_EQ(h.height, 5u);
   EXPECT_EQ(h.depth, 8);
-  const uint8_t trns[] = {0, 0, 0, 1, 't', 'R', 'N', 'S', 0, 0, 0, 0, 0};
+  auto opaque = p;
+  const uint8_t trns[] = {0, 0, 0, 2, 't', 'R', 'N', 'S', 255, 0, 0, 0, 0, 0};
   p.insert(p.end(), trns, trns + sizeof trns);
   EXPECT_EQ(readHeaderInfo(Container::Png, p.data(), p.size()).depth, 24);
+  const uint8_t allOpaque[] = {0, 0, 0, 2, 't', 'R', 'N', 'S', 255, 255, 0, 0, 0, 0};
+  opaque.insert(opaque.end(), allOpaque, allOpaque + sizeof allOpaque);
+  EXPECT_EQ(readHeaderInfo(Container::Png, opaque.data(), opaque.size()).depth, 8);
 }
 
 TEST(HeaderInfo, JpegFrameAndGifDescriptor) {

@@ -83,6 +83,10 @@ class Pictures:
         pal.save(self.path('palette.png'))
         pal.save(self.path('palette_trns.png'), transparency=bytes([0, 128] + [255] * 38))
         rgb.convert('L').save(self.path('grey.png'))
+        rgb.convert('L').save(self.path('grey_trns.png'), transparency=128)
+        rgb.convert('1').save(self.path('bilevel.png'))
+        rgb.quantize(colors=12).save(self.path('palette4.png'), bits=4)
+        pal.save(self.path('palette_opaque_trns.png'), transparency=bytes([255] * 40))
         rgb.convert('LA').save(self.path('grey_alpha.png'))
         y, x = np.mgrid[0:43, 0:61]
         g16 = (np.mgrid[0:43, 0:61][1] * 1093 + np.mgrid[0:43, 0:61][0] * 7).astype(np.uint16)
@@ -92,6 +96,8 @@ class Pictures:
         y, x = np.mgrid[0:43, 0:61]
         self.rgb16 = np.dstack([x * 1074 + 0x7F, y * 1523 + 0x80, (x + y) * 631 + 0x80FF]).astype(np.uint16)
         write_png(self.path('rgb16.png'), self.rgb16, 2, 16)
+        subprocess.run(['/usr/bin/convert', self.path('rgb16.png'), '-interlace', 'PNG', self.path('interlaced16.png')],
+                       check=True)
         subprocess.run(['/usr/bin/convert', self.path('rgb.png'), '-interlace', 'PNG', self.path('interlaced.png')],
                        check=True)
         rgb.save(self.path('dpi.png'), dpi=(72, 72))
@@ -166,12 +172,13 @@ class Pictures:
 
 
 LOSSLESS = {  # file: bits per pixel the plug-in returns
-    'rgb.png': 24, 'rgba.png': 24, 'palette.png': 8, 'palette_trns.png': 24, 'grey.png': 8,
+    'rgb.png': 24, 'rgba.png': 24, 'palette.png': 8, 'palette4.png': 8, 'bilevel.png': 8,
+    'grey_trns.png': 24, 'palette_opaque_trns.png': 8, 'palette_trns.png': 24, 'grey.png': 8,
     'grey_alpha.png': 24, 'grey16.png': 8, 'interlaced.png': 24, 'static.gif': 8, 'animated.gif': 8,
     'transparent.gif': 24, 'partial.gif': 8, 'partial_transparent.gif': 24, 'rgb.tif': 24, 'lzw.tif': 24, 'multipage.tif': 24,
 }
 # Compared with its own 16-bit samples: Pillow truncates them to their high bytes.
-SIXTEEN = {'rgb16.png': 24}
+SIXTEEN = {'rgb16.png': 24, 'interlaced16.png': 24}
 LOSSY = {'baseline.jpg': 24, 'progressive.jpg': 24, 'grey.jpg': 8, 'cmyk.jpg': 24}
 BROKEN = ['cut_' + n for n in ('rgb.png', 'baseline.jpg', 'progressive.jpg', 'static.gif', 'lzw.tif',
                                'interlaced.png')] + \
@@ -262,8 +269,9 @@ class DecodeTest(unittest.TestCase):
     def test_16_bit_channels_are_rounded_not_truncated(self):
         self.check_ok(('mem', 'rgb16.png'), 24)
         want = ((self.rgb16().astype(np.int64) * 255 + 32767) // 65535).astype(np.uint8)
-        got = decoded('rgb16.png', 'mem')
-        np.testing.assert_array_equal(got, want)
+        for name in SIXTEEN:
+            with self.subTest(name):
+                np.testing.assert_array_equal(decoded(name, 'mem'), want)
         self.assertTrue((want != (self.rgb16() >> 8)).any(), 'the picture must tell rounding from truncation')
 
     def rgb16(self):
