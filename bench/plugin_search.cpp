@@ -1,0 +1,91 @@
+// The start-up search over a folder of 50 plug-ins (copies of one import fixture under
+// different names): from the set's creation to the last registration, against loading and
+// unloading the same 50 libraries with no identification (the baseline, measured in the same
+// run).  Identification loads every library twice (the plain module, then the final one, the
+// second load only raising the reference count) and asks its information twice, so the
+// ratio should stay near the cost of those loads, not grow with anything else.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "picture/picture.h"
+#include "platform/dynlib.h"
+#include "platform/files.h"
+#include "plugins/spis.h"
+#include "ratio.h"
+
+namespace {
+
+constexpr int kPlugins = 50;
+namespace fs = std::filesystem;
+
+fs::path g_host_folder;
+std::string g_folder;  // core form, with its trailing "\"
+std::vector<std::string> g_files;
+const TGraphicMetaClass kBenchGraphic = {"TBenchGraphic", &TGraphic::Class, nullptr};
+
+std::string CoreForm(std::string s) {
+  for (char& c : s)
+    if (c == '/') c = '\\';
+  return s;
+}
+
+void MakeFolder() {
+  char templ[] = "/tmp/korbench-plugins-XXXXXX";
+  if (!::mkdtemp(templ)) std::abort();
+  g_host_folder = templ;
+  const fs::path fixture = fs::path(KOR_BINARY_DIR) / "spi" / "fixtures" / "fx_multi.spi";
+  for (int i = 0; i < kPlugins; ++i) {
+    const std::string name = "plugin" + std::to_string(100 + i) + ".spi";
+    fs::copy_file(fixture, g_host_folder / name);
+    g_files.push_back(CoreForm((g_host_folder / name).string()));
+  }
+  g_folder = CoreForm(g_host_folder.string()) + "\\";
+}
+
+void LoadUnload(benchmark::State& state) {
+  for (auto _ : state) {
+    std::vector<platform::DynamicLibrary> libs;
+    libs.reserve(kPlugins);
+    for (const std::string& f : g_files) libs.emplace_back(f);
+    for (const auto& l : libs)
+      if (!l) state.SkipWithError("a copy did not load");
+    libs.clear();
+  }
+}
+
+void SetSearch(benchmark::State& state) {
+  TSPIs::SetDefaultGraphicClass(&kBenchGraphic);
+  for (auto _ : state) {
+    auto set = std::make_unique<TSPIs>(nullptr);
+    set->Search(g_folder + "*.spi");
+    state.PauseTiming();
+    if (set->Count() != kPlugins) state.SkipWithError("wrong module count");
+    set.reset();  // unloads the libraries, outside the measured span
+    TPicture::UnregisterFormatClass(&kBenchGraphic);
+    state.ResumeTiming();
+  }
+  TSPIs::SetDefaultGraphicClass(nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  MakeFolder();
+  for (auto* b : {benchmark::RegisterBenchmark("load_unload_50", LoadUnload),
+                  benchmark::RegisterBenchmark("set_search_50", SetSearch)})
+    b->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+  benchratio::RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  const char* note = "two loads per library expected";
+  benchratio::PrintRatio("real time", reporter.real, "set_search_50", "load_unload_50", note);
+  benchratio::PrintRatio("CPU time", reporter.cpu, "set_search_50", "load_unload_50", note);
+  std::error_code ignored;
+  fs::remove_all(g_host_folder, ignored);
+  benchmark::Shutdown();
+  return 0;
+}
