@@ -44,6 +44,35 @@ std::vector<char> readFile(const std::string& path) {
   return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// Bytes that end exactly at a page boundary followed by an inaccessible page, so that any read
+// past the end faults at once instead of going unnoticed.
+class GuardedBytes {
+ public:
+  explicit GuardedBytes(const std::vector<char>& bytes) : size_(bytes.size()) {
+    const size_t page = 4096, span = (size_ + page - 1) / page * page;
+    base_ = static_cast<char*>(VirtualAlloc(nullptr, span + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old;
+    VirtualProtect(base_ + span, page, PAGE_NOACCESS, &old);
+    data_ = base_ + span - size_;
+    if (size_) std::memcpy(data_, bytes.data(), size_);
+  }
+  ~GuardedBytes() { VirtualFree(base_, 0, MEM_RELEASE); }
+  GuardedBytes(const GuardedBytes&) = delete;
+  GuardedBytes& operator=(const GuardedBytes&) = delete;
+  const char* data() const { return data_; }
+  spi_len_t size() const { return static_cast<spi_len_t>(size_); }
+
+ private:
+  size_t size_;
+  char* base_;
+  char* data_;
+};
+
+std::vector<char> tail(const std::vector<char>& data, long offset) {
+  const long size = static_cast<long>(data.size());
+  return std::vector<char>(data.begin() + (offset < size ? offset : size), data.end());
+}
+
 struct Progress {
   int calls = 0;
   int abortAt = 0;  // 0: never
@@ -100,13 +129,9 @@ int decode(const Plugin& spi, const std::string& mode, long offset, const std::s
   if (mode == "file")
     return spi.getPicture(path.c_str(), offset, SPI_INPUT_FILE, hInfo, hBits, progressCallback,
                           reinterpret_cast<spi_len_t>(progress));
-  std::vector<char> data = readFile(path);
-  const long size = static_cast<long>(data.size());
-  const long off = offset < size ? offset : size;
-  // An exactly sized copy, so that a read past the end of the block would land outside it.
-  std::vector<char> exact(data.begin() + off, data.end());
-  return spi.getPicture(exact.empty() ? "" : exact.data(), size - off, SPI_INPUT_MEMORY, hInfo, hBits,
-                        progressCallback, reinterpret_cast<spi_len_t>(progress));
+  const GuardedBytes bytes(tail(readFile(path), offset));
+  return spi.getPicture(bytes.data(), bytes.size(), SPI_INPUT_MEMORY, hInfo, hBits, progressCallback,
+                        reinterpret_cast<spi_len_t>(progress));
 }
 
 std::string run(const Plugin& spi, std::istringstream& args) {
@@ -132,19 +157,12 @@ std::string run(const Plugin& spi, std::istringstream& args) {
     long offset;
     std::string path;
     args >> offset >> path;
-    std::vector<char> data = readFile(path);
-    char* block =
-        static_cast<char*>(VirtualAlloc(nullptr, 4096 * 2, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    // The 2 KB block ends where the page does; the next page is made inaccessible.
-    DWORD old;
-    VirtualProtect(block + 4096, 4096, PAGE_NOACCESS, &old);
-    char* header = block + 4096 - 2048;
-    std::memset(header, 0, 2048);
-    for (long i = 0; i < 2048 && offset + i < static_cast<long>(data.size()); ++i)
-      header[i] = data[offset + i];
+    // The zero-filled 2 KB block the host prepares, ending where an inaccessible page begins.
+    std::vector<char> header = tail(readFile(path), offset);
+    header.resize(2048);
+    const GuardedBytes block(header);
     s << "supported "
-      << spi.isSupported(path.c_str(), static_cast<spi_dw_t>(reinterpret_cast<uintptr_t>(header)));
-    VirtualFree(block, 0, MEM_RELEASE);
+      << spi.isSupported(path.c_str(), static_cast<spi_dw_t>(reinterpret_cast<uintptr_t>(block.data())));
     return s.str();
   }
   if (cmd == "supported-handle") {
@@ -171,8 +189,8 @@ std::string run(const Plugin& spi, std::istringstream& args) {
     if (mode == "file") {
       r = spi.getPictureInfo(path.c_str(), offset, SPI_INPUT_FILE, &info);
     } else {
-      std::vector<char> exact(data.begin() + offset, data.end());
-      r = spi.getPictureInfo(exact.data(), static_cast<spi_len_t>(exact.size()), SPI_INPUT_MEMORY, &info);
+      const GuardedBytes bytes(tail(data, offset));
+      r = spi.getPictureInfo(bytes.data(), bytes.size(), SPI_INPUT_MEMORY, &info);
     }
     s << "result " << r;
     if (r == 0)
