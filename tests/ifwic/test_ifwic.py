@@ -139,6 +139,24 @@ class Pictures:
         with open(self.path('macbinary.png'), 'wb') as f:
             f.write(bytes((i * 37 + 11) % 256 for i in range(128)) + png)
         shutil.copy(self.path('rgb.png'), self.path('png_named.jpg'))
+        # Headers that contradict themselves: no pixels, a directory beyond the end.
+        with open(self.path('rgb.png'), 'rb') as f:
+            data = bytearray(f.read())
+        data[16:20] = b'\0\0\0\0'
+        data[29:33] = struct.pack('>I', zlib.crc32(bytes(data[12:29])))
+        with open(self.path('zero_width.png'), 'wb') as f:
+            f.write(bytes(data))
+        with open(self.path('rgb.tif'), 'rb') as f:
+            data = bytearray(f.read())
+        data[4:8] = struct.pack('<I', 0xFFFFFF00)
+        with open(self.path('bad_directory.tif'), 'wb') as f:
+            f.write(bytes(data))
+        with open(self.path('baseline.jpg'), 'rb') as f:
+            data = bytearray(f.read())
+        sof = data.index(b'\xff\xc0')
+        data[sof + 5:sof + 9] = b'\0\0\0\0'
+        with open(self.path('zero_size.jpg'), 'wb') as f:
+            f.write(bytes(data))
         # Broken files of each format: cut in half, and with their body overwritten.
         for name in ('rgb.png', 'baseline.jpg', 'progressive.jpg', 'static.gif', 'lzw.tif', 'interlaced.png'):
             with open(self.path(name), 'rb') as f:
@@ -183,7 +201,8 @@ LOSSY = {'baseline.jpg': 24, 'progressive.jpg': 24, 'grey.jpg': 8, 'cmyk.jpg': 2
 BROKEN = ['cut_' + n for n in ('rgb.png', 'baseline.jpg', 'progressive.jpg', 'static.gif', 'lzw.tif',
                                'interlaced.png')] + \
          ['corrupt_' + n for n in ('rgb.png', 'baseline.jpg', 'progressive.jpg', 'static.gif', 'lzw.tif',
-                                   'interlaced.png')]
+                                   'interlaced.png')] + \
+         ['zero_width.png', 'bad_directory.tif', 'zero_size.jpg']
 
 
 def setUpModule():
