@@ -133,6 +133,19 @@ TEST_F(FileListApplyPath, FolderEntriesAndRelativeNamesLeadToSubFolders) {
   EXPECT_EQ(list.FileName(), "x.bmp");
 }
 
+TEST_F(FileListApplyPath, ARelativeFolderIsTakenRelativeToTheListsFolder) {
+  MakeDir("a");
+  MakeDir("a\\sub");
+  MakeDir("b");
+  MakeDir("b\\sub");
+  TFileListBox list(nullptr);
+  list.SetFolder(Path("a"));
+  ASSERT_TRUE(platform::SetCurrentDir(Path("b")));  // someone else moved the current directory
+  list.SetFolder("sub");
+  EXPECT_EQ(list.Folder(), Path("a\\sub"));
+  EXPECT_EQ(platform::GetCurrentDir(), Path("a\\sub"));
+}
+
 TEST_F(FileListApplyPath, SplitPathRestoresTheCurrentDirectory) {
   MakeDir("sub");
   MakeFiles("sub", {"x.bmp"});
