@@ -139,6 +139,8 @@ class Pictures:
         with open(self.path('macbinary.png'), 'wb') as f:
             f.write(bytes((i * 37 + 11) % 256 for i in range(128)) + png)
         shutil.copy(self.path('rgb.png'), self.path('png_named.jpg'))
+        # A Japanese name whose second character has 0x5C ("\\") as its trail byte.
+        shutil.copy(self.path('rgb.png'), self.path('ソース画像.png'))
         # Headers that contradict themselves: no pixels, a directory beyond the end.
         with open(self.path('rgb.png'), 'rb') as f:
             data = bytearray(f.read())
@@ -176,7 +178,7 @@ class Pictures:
 
     def run(self):
         commands = self.path('commands.txt')
-        with open(commands, 'w') as f:
+        with open(commands, 'w', encoding='cp932') as f:  # the harness passes the bytes on as ANSI
             f.write('\n'.join(self.lines) + '\n')
         out = subprocess.run([ARGS.wine_run, ARGS.harness, ARGS.spi, winpath(commands)], capture_output=True,
                              timeout=600)
@@ -236,6 +238,9 @@ def setUpModule():
         for mode in ('mem', 'file'):
             p.add((mode, name), 'decode %s 0 %s %s' % (mode, winpath(p.path(name)), winpath(p.path(name + '.bmp'))))
         p.add(('info', name), 'pictinfo file 0 %s' % winpath(p.path(name)))
+    p.add(('file', 'japanese'), 'decode file 0 %s %s' % (winpath(p.path('ソース画像.png')),
+                                                          winpath(p.path('japanese.file.bmp'))))
+    p.add(('info', 'japanese'), 'pictinfo file 0 %s' % winpath(p.path('ソース画像.png')))
     p.add(('file', 'missing'), 'decode file 0 %s x.bmp' % winpath(p.path('no_such_file.png')))
     p.add(('info', 'missing'), 'pictinfo file 0 %s' % winpath(p.path('no_such_file.png')))
     p.add(('mem', 'past_end'), 'decode file 999999 %s x.bmp' % winpath(p.path('rgb.png')))
@@ -328,6 +333,11 @@ class DecodeTest(unittest.TestCase):
                 self.assertEqual(fields(('file', name)).get('result'), '0', answer(('file', name)))
                 with open(PICS.path(name + '.mem.bmp'), 'rb') as a, open(PICS.path(name + '.file.bmp'), 'rb') as b:
                     self.assertEqual(a.read(), b.read())
+
+    def test_file_names_in_the_ansi_code_page(self):
+        self.check_ok(('file', 'japanese'), 24)
+        np.testing.assert_array_equal(decoded('japanese', 'file'), expected_rgb(PICS.path('rgb.png')))
+        self.assertIn('size 61x43', answer(('info', 'japanese')))
 
     def test_macbinary_prefix_is_skipped_at_offset_128(self):
         want = expected_rgb(PICS.path('rgb.png'))
