@@ -24,6 +24,9 @@ namespace {
 // never makes the host read past the buffer.
 constexpr int32_t kInfoLength = 255;
 constexpr size_t kInfoBufferSize = 257;
+// A plug-in that answers every number would otherwise keep the host asking for ever; no real
+// plug-in declares anywhere near this many formats.
+constexpr int32_t kMaxFormatPairs = 1024;
 }  // namespace
 
 std::unique_ptr<TSPI> TSPI::Create(TSPIClass cls, const std::string& fileName) {
@@ -59,7 +62,7 @@ void TSPI::Construct(const std::string& fileName) {
   Info(0, apiVersion_);
   Info(1, about_);
 
-  for (int32_t n = 2;; n += 2) {
+  for (int32_t n = 2; n < 2 + 2 * kMaxFormatPairs; n += 2) {
     std::string ext, desc;
     if (!Info(n, ext) || !Info(n + 1, desc)) break;
     extensions_->Add(ext);

@@ -23,9 +23,9 @@ extern "C" {
 #endif
 
 #if defined(_WIN32) && !defined(_WIN64)
-typedef int32_t spi_len_t;       // len, lData: 32-bit signed
-typedef uint32_t spi_dw_t;       // dw of IsSupported: the header address as a 32-bit value
-typedef void* spi_hlocal_t;      // HLOCAL
+typedef int32_t spi_len_t;   // len, lData: 32-bit signed
+typedef uint32_t spi_dw_t;   // dw of IsSupported: the header address as a 32-bit value
+typedef void* spi_hlocal_t;  // HLOCAL
 #else
 typedef intptr_t spi_len_t;
 typedef uintptr_t spi_dw_t;

@@ -71,6 +71,7 @@ void TSPIs::Add(std::unique_ptr<TSPI> spi) { Insert(Count(), std::move(spi)); }
 void TSPIs::Insert(int index, std::unique_ptr<TSPI> spi) {
   if (index < 0 || index > Count()) ListIndexError(index);
   TSPI* module = spi.get();
+  if (!module) return;  // nothing to own
   list_->insert(list_->begin() + index, std::move(spi));
   if (module && module->InheritsFrom(&TInSPI::Class)) RegisterFormats(static_cast<TInSPI&>(*module));
 }
@@ -78,6 +79,8 @@ void TSPIs::Insert(int index, std::unique_ptr<TSPI> spi) {
 void TSPIs::Delete(int index) {
   if (index < 0 || index >= Count()) ListIndexError(index);
   auto it = list_->begin() + index;
+  // The forced loader must never outlive its module.
+  if (graphicForcedLoader_ && graphicForcedLoader_ == it->get()) graphicForcedLoader_ = nullptr;
   it->reset();
   list_->erase(it);
 }
@@ -181,7 +184,7 @@ void TSPIs::SearchDir(const std::string& folder, const std::string& mask) {
     } catch (...) {
       // The module must not stay in the set; the error is dropped and the search goes on.
       auto it = std::find_if(list_->begin(), list_->end(), [&](const auto& m) { return m.get() == module; });
-      if (it != list_->end()) list_->erase(it);
+      if (it != list_->end()) Delete(static_cast<int>(it - list_->begin()));
     }
   }
 }

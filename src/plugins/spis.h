@@ -61,9 +61,11 @@ class TSPIs : public TComponent {
   int Count() const;
   TSPI* Items(int index) const;  // bad index: EStringListError with the list-index text
   void Add(std::unique_ptr<TSPI> spi);
-  // Takes ownership; an import module's formats are registered with the picture registry.
+  // Takes ownership (null is ignored); an import module's formats are registered with the
+  // picture registry.
   void Insert(int index, std::unique_ptr<TSPI> spi);
-  void Delete(int index);  // the module's formats stay registered
+  // Destroys the module; its formats stay registered.  Clears GraphicForcedLoader if it was it.
+  void Delete(int index);
   void Clear();
   // Index of the first module whose FileName equals `fileName`, A-Z case ignored; -1 if none.
   int IndexOfFile(const std::string& fileName) const;
@@ -86,7 +88,7 @@ class TSPIs : public TComponent {
   void SetMacBinary(bool v) { macBinary_ = v; }
   bool GraphicPreview() const { return graphicPreview_; }
   void SetGraphicPreview(bool v) { graphicPreview_ = v; }
-  // Not owned; must be a module of this set (a caller deleting it clears this too).
+  // Not owned; a module of this set.  Deleting that module clears it.
   TInSPI* GraphicForcedLoader() const { return graphicForcedLoader_; }
   void SetGraphicForcedLoader(TInSPI* v) { graphicForcedLoader_ = v; }
 

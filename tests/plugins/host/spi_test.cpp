@@ -136,6 +136,14 @@ TEST(InfoTexts, PluginFillingTheWholeBufferIsCutAt255) {
   EXPECT_STREQ(spi->ClassName(), "TSPI");
 }
 
+TEST(InfoTexts, PluginAnsweringEveryNumberIsAskedABoundedNumberOfTimes) {
+  std::unique_ptr<TSPI> spi = CreateSPI(CoreFixture("fx_endless"));
+  ASSERT_TRUE(spi);
+  EXPECT_EQ(spi->Extensions().Count(), 1024);
+  EXPECT_EQ(spi->Descriptions().Count(), 1024);
+  EXPECT_EQ(spi->Descriptions()[1023], "endless");
+}
+
 TEST(InfoTexts, SeveralItemsKeepTheirPatternsWhole) {
   std::unique_ptr<TSPI> spi = CreateSPI(CoreFixture("fx_multi"));
   ASSERT_TRUE(spi);

@@ -101,6 +101,18 @@ TEST_F(PluginSet, IndexErrors) {
   EXPECT_THROW(set_->Delete(3), EStringListError);
 }
 
+TEST_F(PluginSet, DeletingTheForcedLoaderClearsIt) {
+  set_->Add(Module("fx_order_a"));
+  set_->Add(Module("fx_order_b"));
+  set_->SetGraphicForcedLoader(static_cast<TInSPI*>(set_->Items(1)));
+  set_->Delete(0);
+  EXPECT_EQ(set_->GraphicForcedLoader(), set_->Items(0));
+  set_->Delete(0);
+  EXPECT_EQ(set_->GraphicForcedLoader(), nullptr);
+  set_->Add(nullptr);
+  EXPECT_EQ(set_->Count(), 0);
+}
+
 TEST_F(PluginSet, InsertPlacesAndIndexOfFileIgnoresAsciiCase) {
   set_->Add(Module("fx_order_a"));
   set_->Add(Module("fx_order_b"));
