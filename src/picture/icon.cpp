@@ -59,8 +59,13 @@ TIconImage ParseImage(const ByteReader& r, size_t at, size_t size) {
   img.XorOffset = img.ColorsOffset + size_t{colors} * 4;
   uint64_t xorBytes = uint64_t{img.XorRowBytes()} * static_cast<uint64_t>(img.Height);
   uint64_t andBytes = uint64_t{img.AndRowBytes()} * static_cast<uint64_t>(img.Height);
-  uint64_t need = uint64_t{headerSize} + uint64_t{colors} * 4 + xorBytes + andBytes;
-  if (need > size) Invalid();
+  uint64_t colourEnd = uint64_t{headerSize} + uint64_t{colors} * 4 + xorBytes;
+  // Some writers leave the mask out of 32-bit images, whose alpha does its work; an entry
+  // that ends exactly after its colour rows is taken as an image without a mask.
+  if (colourEnd == size)
+    img.HasMask = false;
+  else if (colourEnd + andBytes > size)
+    Invalid();
   img.AndOffset = img.XorOffset + static_cast<size_t>(xorBytes);
   if (bits == 32) {
     const uint8_t* p = r.Data() + img.XorOffset;
@@ -124,6 +129,22 @@ uint32_t Blend(uint32_t fg, uint32_t bg, unsigned alpha) {
   return out;
 }
 
+// A BITMAPINFO block: a 40-byte header for width x height (bottom-up) and the colour table.
+std::vector<uint8_t> DibInfo(int32_t width, int32_t height, int bits, const uint8_t* colours,
+                             uint32_t count) {
+  std::vector<uint8_t> info(40 + size_t{count} * 4);
+  platform::BitmapInfoHeader h{};
+  h.biSize = 40;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biPlanes = 1;
+  h.biBitCount = static_cast<uint16_t>(bits);
+  h.biClrUsed = count;
+  std::memcpy(info.data(), &h, 40);
+  if (count) std::memcpy(info.data() + 40, colours, size_t{count} * 4);
+  return info;
+}
+
 }  // namespace
 
 size_t TIconImage::XorRowBytes() const { return RowBytes(Width, BitCount); }
@@ -180,7 +201,7 @@ uint32_t TIcon::PixelOver(int32_t x, int32_t y, uint32_t background) const {
       break;
     }
   }
-  bool transparent = (ar[ux / 8] >> (7 - ux % 8)) & 1;
+  bool transparent = img.HasMask && ((ar[ux / 8] >> (7 - ux % 8)) & 1);
   return (transparent ? background : 0u) ^ colour;
 }
 
@@ -188,41 +209,25 @@ void TIcon::DrawInRect(platform::Surface& surface, const TRect& rect) {
   if (!Data()) return;
   const TIconImage& img = Image(ShownIndex());
   const uint8_t* bytes = Data()->bytes.data();
-  int w = rect.Right - rect.Left, h = rect.Bottom - rect.Top;
+  const size_t rows = static_cast<size_t>(img.Height), cols = static_cast<size_t>(img.Width);
 
   // The mask: a 1-bit picture whose 0 is black (clears the target) and 1 white (keeps it).
-  std::vector<uint8_t> maskInfo(40 + 8, 0);
-  platform::BitmapInfoHeader mh{};
-  mh.biSize = 40;
-  mh.biWidth = img.Width;
-  mh.biHeight = img.Height;
-  mh.biPlanes = 1;
-  mh.biBitCount = 1;
-  mh.biClrUsed = 2;
-  std::memcpy(maskInfo.data(), &mh, 40);
-  std::memset(maskInfo.data() + 44, 0xFF, 3);
-
-  // The colours: the image's own header and colour table with the single height.
-  std::vector<uint8_t> colourInfo(40 + size_t{img.ColorCount} * 4);
-  platform::BitmapInfoHeader ch{};
-  ch.biSize = 40;
-  ch.biWidth = img.Width;
-  ch.biHeight = img.Height;
-  ch.biPlanes = 1;
-  ch.biBitCount = static_cast<uint16_t>(img.BitCount);
-  ch.biClrUsed = img.ColorCount;
-  std::memcpy(colourInfo.data(), &ch, 40);
-  if (img.ColorCount)
-    std::memcpy(colourInfo.data() + 40, bytes + img.ColorsOffset, size_t{img.ColorCount} * 4);
+  static const uint8_t kBlackWhite[8] = {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0};
+  std::vector<uint8_t> maskInfo = DibInfo(img.Width, img.Height, 1, kBlackWhite, 2);
+  // The colours: the image's own colour table under a header with the single height.
+  std::vector<uint8_t> colourInfo =
+      DibInfo(img.Width, img.Height, img.BitCount, bytes + img.ColorsOffset, img.ColorCount);
 
   const uint8_t* andBits = bytes + img.AndOffset;
   const uint8_t* xorBits = bytes + img.XorOffset;
   std::vector<uint8_t> derivedMask, derivedColours;
+  if (img.HasAlpha || !img.HasMask) {
+    derivedMask.assign(img.AndRowBytes() * rows, 0);  // all opaque
+    andBits = derivedMask.data();
+  }
   if (img.HasAlpha) {
     // Alpha decides: opaque from half coverage on; transparent pixels must be black so that
     // the XOR leaves the target as it is.
-    size_t rows = static_cast<size_t>(img.Height), cols = static_cast<size_t>(img.Width);
-    derivedMask.assign(img.AndRowBytes() * rows, 0);
     derivedColours.assign(xorBits, xorBits + img.XorRowBytes() * rows);
     for (size_t y = 0; y < rows; ++y)
       for (size_t x = 0; x < cols; ++x) {
@@ -232,9 +237,9 @@ void TIcon::DrawInRect(platform::Surface& surface, const TRect& rect) {
           std::memset(px, 0, 4);
         }
       }
-    andBits = derivedMask.data();
     xorBits = derivedColours.data();
   }
+  const int w = rect.Right - rect.Left, h = rect.Bottom - rect.Top;
   platform::StretchDIBits(surface, rect.Left, rect.Top, w, h, 0, 0, img.Width, img.Height, andBits,
                           maskInfo.data(), platform::kDIB_RGB_COLORS, platform::kSRCAND);
   platform::StretchDIBits(surface, rect.Left, rect.Top, w, h, 0, 0, img.Width, img.Height, xorBits,

@@ -20,6 +20,7 @@ struct TIconImage {
   uint32_t ColorCount = 0;
   size_t XorOffset = 0;  // colour rows, bottom-up, each padded to 4 bytes
   size_t AndOffset = 0;  // 1-bit mask rows, bottom-up, padded to 4 bytes; 1 = transparent
+  bool HasMask = true;   // false when the entry ends right after the colour rows: all opaque
   size_t XorRowBytes() const;
   size_t AndRowBytes() const;
 };

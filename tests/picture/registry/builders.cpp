@@ -62,6 +62,7 @@ Bytes IconImageBytes(const IconImageSpec& s) {
     }
     b.insert(b.end(), row.begin(), row.end());
   }
+  if (s.omitMask) return b;
   size_t maskStride = Stride(s.width, 1);
   for (int y = s.height - 1; y >= 0; --y) {
     Bytes row(maskStride, 0);

@@ -21,6 +21,7 @@ struct IconImageSpec {
   std::vector<uint32_t> palette;  // 0x00RRGGBB, for 1/4/8 bits
   std::vector<bool> mask;         // empty: all opaque
   bool png = false;               // write a (fake) PNG stream instead of a BMP image
+  bool omitMask = false;          // end the entry after the colour rows, as some writers do
 };
 Bytes BuildIcon(const std::vector<IconImageSpec>& images);
 // A solid image of one colour with the given mask rule.

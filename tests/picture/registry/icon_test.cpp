@@ -88,6 +88,23 @@ TEST(IconPixels, RowsAreBottomUpAndAlphaBlends) {
   EXPECT_EQ(icon.PixelOver(1, 1, 0x000000), 0x00FF00u);
 }
 
+TEST(IconPixels, ImagesWithoutAMaskAreOpaqueUnlessAlphaSaysOtherwise) {
+  IconImageSpec alpha;
+  alpha.width = 2;
+  alpha.height = 1;
+  alpha.bits = 32;
+  alpha.pixels = {0x00FF0000, 0xFF0000FF};
+  alpha.omitMask = true;
+  IconImageSpec plain = SolidImage(3, 1, 24, 0x00ABCDEF);
+  plain.omitMask = true;
+  TIcon a, p;
+  Load(a, BuildIcon({alpha}));
+  Load(p, BuildIcon({plain}));
+  EXPECT_EQ(a.PixelOver(0, 0, 0x00FF00), 0x00FF00u);
+  EXPECT_EQ(a.PixelOver(1, 0, 0x00FF00), 0x0000FFu);
+  EXPECT_EQ(p.PixelOver(2, 0, 0x123456), 0xABCDEFu);
+}
+
 TEST(IconSave, WritesTheFileBackByteForByteWithoutTrailingBytes) {
   Bytes ico = BuildIcon({SolidImage(16, 16, 4, 0xFF0000), SolidImage(32, 32, 32, 0xFF00FF00)});
   Bytes padded = ico;

@@ -1,0 +1,19 @@
+// Command-line arguments and terminal text of the command-line tools.  The core holds paths
+// as ANSI (CP932) text with "\" separators; Win32 hands arguments over in that form and
+// prints the bytes as held; natively arguments arrive as UTF-8 with "/" and the terminal
+// wants UTF-8.
+#ifndef KORVALE_PLATFORM_CONSOLE_H
+#define KORVALE_PLATFORM_CONSOLE_H
+
+#include <string>
+
+namespace platform {
+
+// A command-line argument in the core's text form.
+std::string ArgumentToAnsi(const std::string& argument);
+// A text of the system (CP932) as the terminal shows it.
+std::string AnsiToConsole(const std::string& text);
+
+}  // namespace platform
+
+#endif

@@ -1,0 +1,9 @@
+#include "platform/console.h"
+
+namespace platform {
+
+// The arguments come in the ANSI code page already, and the console shows its bytes.
+std::string ArgumentToAnsi(const std::string& argument) { return argument; }
+std::string AnsiToConsole(const std::string& text) { return text; }
+
+}  // namespace platform

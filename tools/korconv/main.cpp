@@ -1,0 +1,94 @@
+// korconv: the command-line companion of the viewer.  It opens any picture the viewer can
+// open, through the same picture container and format registry, and
+//   korconv INPUT OUTPUT     writes it as a BMP file;
+//   korconv --info INPUT     prints "WIDTHxHEIGHT BPP bpp CLASSNAME".
+// Exit status 0 on success; on failure the system's message goes to stderr and the status
+// is 1.
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "picture/bitmap.h"
+#include "picture/picture.h"
+#include "picture/render.h"
+#include "platform/console.h"
+#include "rtl/exceptions.h"
+#include "rtl/messages.h"
+
+namespace {
+
+using Args = std::vector<std::string>;  // the command's operands, in the core's text form
+
+// Writes the picture as a BMP file.  A bitmap is saved as it is held; an icon or a metafile
+// is saved as the picture it shows, at its own size, so that nothing empty is written.
+int Convert(const Args& args) {
+  TPicture picture;
+  picture.LoadFile(args[0]);
+  TGraphic* graphic = picture.Graphic();
+  if (graphic && !graphic->InheritsFrom(&TBitmap::Class))
+    RenderToBitmap(*graphic)->SaveFile(args[1]);
+  else
+    picture.AsBitmap()->SaveFile(args[1]);
+  return 0;
+}
+
+int Info(const Args& args) {
+  TPicture picture;
+  picture.LoadFile(args[0]);
+  TGraphic* graphic = picture.Graphic();
+  int bits = graphic ? ShownBitCount(*graphic) : 0;
+  std::printf("%dx%d %d bpp %s\n", static_cast<int>(picture.Width()), static_cast<int>(picture.Height()),
+              bits, graphic ? graphic->ClassName() : "nil");
+  return 0;
+}
+
+// The commands: an option (or none for the plain conversion), its operand count, its action.
+struct Command {
+  const char* option;
+  size_t operands;
+  int (*run)(const Args&);
+};
+
+const Command kCommands[] = {
+    {"--info", 1, Info},
+    {nullptr, 2, Convert},
+};
+
+const char kUsage[] =
+    "usage: korconv INPUT OUTPUT     convert a picture to a BMP file\n"
+    "       korconv --info INPUT     print WIDTHxHEIGHT BPP bpp CLASSNAME\n";
+
+void PrintError(const std::string& ansiMessage) {
+  std::string text = platform::AnsiToConsole(ansiMessage) + "\n";
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+int Run(const std::vector<std::string>& argv) {
+  for (const Command& c : kCommands) {
+    bool named = c.option && !argv.empty() && argv[0] == c.option;
+    if (c.option && !named) continue;
+    Args operands(argv.begin() + (named ? 1 : 0), argv.end());
+    if (operands.size() != c.operands) break;
+    for (std::string& a : operands) a = platform::ArgumentToAnsi(a);
+    return c.run(operands);
+  }
+  std::fputs(kUsage, stderr);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    return Run(args);
+  } catch (const Exception& e) {
+    PrintError(e.Message());
+  } catch (const std::bad_alloc&) {
+    PrintError(msg::kOutOfMemory);
+  } catch (const std::exception& e) {
+    PrintError(e.what());
+  }
+  return 1;
+}
