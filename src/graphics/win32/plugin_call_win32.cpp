@@ -1,0 +1,102 @@
+#include <windows.h>
+
+#include "graphics/plugin_call.h"
+
+// A structured exception frame built by hand (mingw's g++ has no __try): the registration
+// record sits in RunGuarded's frame and is linked at the head of the thread's handler chain
+// (fs:0) while the plug-in runs.  Faults the plug-in handles itself never reach us, because its
+// own frames come first in the chain.
+
+namespace {
+
+struct GuardRecord {
+  EXCEPTION_REGISTRATION_RECORD reg;  // first: the handler receives its address as the frame
+  void* jump[5];                      // __builtin_setjmp buffer of the recovery point
+  DWORD code;
+  void* address;
+};
+
+bool IsProcessorFault(DWORD code) {
+  switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION:
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_INT_OVERFLOW:
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case EXCEPTION_FLT_DENORMAL_OPERAND:
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+    case EXCEPTION_FLT_INEXACT_RESULT:
+    case EXCEPTION_FLT_INVALID_OPERATION:
+    case EXCEPTION_FLT_OVERFLOW:
+    case EXCEPTION_FLT_STACK_CHECK:
+    case EXCEPTION_FLT_UNDERFLOW:
+      return true;
+    default:  // stack overflow (no guard page left to resume on), software exceptions
+      return false;
+  }
+}
+
+// RtlUnwind on x86 does not preserve ebx, esi and edi; save them around the call.
+void UnwindTo(void* frame, void* record) {
+  void* unwind = reinterpret_cast<void*>(&RtlUnwind);
+  asm volatile(
+      "pushl %%ebx\n\t"
+      "pushl %%esi\n\t"
+      "pushl %%edi\n\t"
+      "pushl $0\n\t"
+      "pushl %1\n\t"
+      "pushl $0\n\t"
+      "pushl %0\n\t"
+      "call *%2\n\t"
+      "popl %%edi\n\t"
+      "popl %%esi\n\t"
+      "popl %%ebx"
+      :
+      : "r"(frame), "r"(record), "r"(unwind)
+      : "eax", "ecx", "edx", "memory", "cc");
+}
+
+EXCEPTION_DISPOSITION NTAPI GuardHandler(EXCEPTION_RECORD* record, void* frame, CONTEXT*, void*) {
+  if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
+  if (!IsProcessorFault(record->ExceptionCode)) return ExceptionContinueSearch;
+  GuardRecord* guard = static_cast<GuardRecord*>(frame);
+  guard->code = record->ExceptionCode;
+  guard->address = record->ExceptionAddress;
+  // The plug-in's frames (and the dispatcher's) below ours are told they are being unwound;
+  // afterwards our record is the head of the chain again.
+  UnwindTo(frame, record);
+  __builtin_longjmp(guard->jump, 1);
+}
+
+NT_TIB* ThreadBlock() { return reinterpret_cast<NT_TIB*>(NtCurrentTeb()); }
+
+}  // namespace
+
+__attribute__((noinline)) bool RunGuarded(void (*body)(void*), void* context, TPluginFault& fault) {
+  GuardRecord guard{};
+  uint16_t fpuControl;
+  uint32_t sseControl;
+  asm volatile("fnstcw %0" : "=m"(fpuControl));
+  asm volatile("stmxcsr %0" : "=m"(sseControl));
+  NT_TIB* tib = ThreadBlock();
+  guard.reg.Next = tib->ExceptionList;
+  guard.reg.Handler = &GuardHandler;
+  if (__builtin_setjmp(guard.jump) == 0) {
+    tib->ExceptionList = &guard.reg;
+    asm volatile("" ::: "memory");
+    body(context);
+    asm volatile("" ::: "memory");
+    ThreadBlock()->ExceptionList = guard.reg.Next;
+    return true;
+  }
+  // Resumed from the handler: unlink our record and give the host a sane floating-point unit.
+  ThreadBlock()->ExceptionList = guard.reg.Next;
+  asm volatile("fnclex\n\tfldcw %0" : : "m"(fpuControl));
+  asm volatile("ldmxcsr %0" : : "m"(sseControl));
+  fault.Code = guard.code;
+  fault.Address = guard.address;
+  return false;
+}
