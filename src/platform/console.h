@@ -13,6 +13,8 @@ namespace platform {
 std::string ArgumentToAnsi(const std::string& argument);
 // A text of the system (CP932) as the terminal shows it.
 std::string AnsiToConsole(const std::string& text);
+// A path of the core as the terminal shows it (natively with "/" separators).
+std::string PathToConsole(const std::string& path);
 
 }  // namespace platform
 

@@ -1,7 +1,8 @@
 // korconv: the command-line companion of the viewer.  It opens any picture the viewer can
 // open, through the same picture container and format registry, and
 //   korconv INPUT OUTPUT     writes it as a BMP file;
-//   korconv --info INPUT     prints "WIDTHxHEIGHT BPP bpp CLASSNAME".
+//   korconv --info INPUT     prints "WIDTHxHEIGHT BPP bpp CLASSNAME";
+//   korconv --plugins        lists the plug-ins it found, one line per module.
 // Exit status 0 on success; on failure the system's message goes to stderr and the status
 // is 1.
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "picture/picture.h"
 #include "picture/render.h"
 #include "platform/console.h"
+#include "plugins/spis.h"
 #include "rtl/exceptions.h"
 #include "rtl/messages.h"
 
@@ -43,6 +45,32 @@ int Info(const Args& args) {
   return 0;
 }
 
+// The plug-ins, found exactly as the viewer finds them: the Susie folder named in the registry,
+// then the program's own folder.  A plug-in that lacks a required entry point ends the
+// program with its message, as it ends the viewer's start.
+void SearchPlugins(TSPIs& plugins) {
+  plugins.SetGraphicPreview(false);
+  plugins.SetSearchOptions({spsSusieDir, spsAppDir});
+  plugins.SettingsApplied();
+}
+
+// One line per module in set order, fields separated by tabs: the kind (class name), the full
+// file name, About, then each extension item followed by its description.
+int ListPlugins(const Args&) {
+  const TSPIs* plugins = GetSPIs();
+  for (int i = 0; plugins && i < plugins->Count(); ++i) {
+    const TSPI* spi = plugins->Items(i);
+    std::string line = std::string(spi->ClassName()) + "\t" + platform::PathToConsole(spi->FileName()) +
+                       "\t" + platform::AnsiToConsole(spi->About());
+    for (int n = 0; n < spi->Extensions().Count(); ++n)
+      line += "\t" + platform::AnsiToConsole(spi->Extensions()[n]) + "\t" +
+              platform::AnsiToConsole(spi->Descriptions()[n]);
+    line += "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
+  return 0;
+}
+
 // The commands: an option (or none for the plain conversion), its operand count, its action.
 struct Command {
   const char* option;
@@ -52,12 +80,14 @@ struct Command {
 
 const Command kCommands[] = {
     {"--info", 1, Info},
+    {"--plugins", 0, ListPlugins},
     {nullptr, 2, Convert},
 };
 
 const char kUsage[] =
     "usage: korconv INPUT OUTPUT     convert a picture to a BMP file\n"
-    "       korconv --info INPUT     print WIDTHxHEIGHT BPP bpp CLASSNAME\n";
+    "       korconv --info INPUT     print WIDTHxHEIGHT BPP bpp CLASSNAME\n"
+    "       korconv --plugins        list the plug-ins found (kind, file, about, formats)\n";
 
 void PrintError(const std::string& ansiMessage) {
   std::string text = platform::AnsiToConsole(ansiMessage) + "\n";
@@ -82,6 +112,8 @@ int Run(const std::vector<std::string>& argv) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   try {
+    TSPIs plugins(nullptr);
+    SearchPlugins(plugins);
     return Run(args);
   } catch (const Exception& e) {
     PrintError(e.Message());

@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include "platform/posix/host_path.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -13,5 +14,7 @@ std::string ArgumentToAnsi(const std::string& argument) {
 }
 
 std::string AnsiToConsole(const std::string& text) { return AnsiToUtf8(text); }
+
+std::string PathToConsole(const std::string& path) { return AnsiToUtf8(ToHost(path)); }
 
 }  // namespace platform
