@@ -189,9 +189,13 @@ void TFileListBox::ReadFileNames() {
         const std::string pattern = mask_.substr(start, end - start);
         start = end + 1;
         if (pattern.empty()) continue;  // an empty pattern matches nothing
+        // The Windows search also matches a file's short alternative name ("page.html" is
+        // "PAGE~1.HTM" for "*.htm"); the list goes by the names it shows, as natively.
+        const std::string name_pattern = text::ExtractFileName(pattern);
         platform::FileFinder finder(pattern);
         platform::FindEntry entry;
         while (finder.Next(entry)) {
+          if (!platform::MatchesWildcard(entry.Name, name_pattern)) continue;
           if (entry.Attributes & skipped) continue;
           if (!any && !(entry.Attributes & attributes)) continue;
           if (found.size() >= kMaxEntries) {

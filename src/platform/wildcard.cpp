@@ -1,6 +1,7 @@
 // The wildcard matcher with Windows rules, shared by both builds (the POSIX directory search
 // uses it; the Win32 search matches in the file system and this mirrors it for tests).
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace platform {
 
@@ -19,7 +20,11 @@ bool Match(const char* n, const char* p) {
     if (*p == '*') {
       star = p++;
       resume = n;
-    } else if (*p == '?' || (*p && SameCharIgnoringCase(static_cast<unsigned char>(*p), static_cast<unsigned char>(*n)))) {
+    } else if (*p == '?') {
+      // "?" stands for one character, which is two bytes when it is a double-byte one.
+      ++p;
+      n += IsDBCSLeadByte(static_cast<unsigned char>(*n)) && n[1] ? 2 : 1;
+    } else if (*p && SameCharIgnoringCase(static_cast<unsigned char>(*p), static_cast<unsigned char>(*n))) {
       ++p;
       ++n;
     } else if (star) {
@@ -42,6 +47,5 @@ bool MatchesWildcard(const std::string& name, const std::string& pattern) {
   if (pattern == "*.*" || pattern == "*") return true;
   return Match(name.c_str(), pattern.c_str());
 }
-
 
 }  // namespace platform

@@ -60,6 +60,22 @@ TEST_F(FileListReading, DigitsCompareAsCharacters) {
   EXPECT_EQ(Entries(list), (Names{"IMG1.jpg", "img10.jpg", "img2.jpg"}));
 }
 
+TEST_F(FileListReading, ALongExtensionIsNotMatchedThroughAShortName) {
+  // Windows may also match a pattern against a file's short alternative name, where
+  // "page.html" is "PAGE~1.HTM"; the list goes by the names it shows.
+  MakeFiles("", {"page.html", "a.htm", "long-name-picture.jpeg"});
+  TFileListBox list(nullptr);
+  Open(list, "*.htm;*.jpe");
+  EXPECT_EQ(Entries(list), (Names{"a.htm"}));
+}
+
+TEST_F(FileListReading, AQuestionMarkStandsForOneCharacterAlsoADoubleByteOne) {
+  MakeFiles("", {"表.bmp", "a.bmp", "ab.bmp"});
+  TFileListBox list(nullptr);
+  Open(list, "?.bmp");
+  EXPECT_EQ(Entries(list), (Names{"a.bmp", "表.bmp"}));
+}
+
 TEST_F(FileListReading, EmptyPatternsMatchNothing) {
   MakeFiles("", {"a.bmp", "b.jpg"});
   TFileListBox list(nullptr);
