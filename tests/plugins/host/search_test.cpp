@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <set>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "platform/files.h"
 #include "plugins/host/host_fixtures.h"
 #include "plugins/spis.h"
@@ -147,6 +151,32 @@ TEST_F(Search, OptionsRunInTheirOrder) {
   platform::SetCurrentDir(cwd);
   EXPECT_EQ(Names(), (std::vector<std::string>{"a.spi", "b.spi"}));
 }
+
+#if defined(_WIN32)
+// The system and Windows folders of the test's own prefix, holding one plug-in each for a moment.
+TEST_F(Search, SystemThenWindowsFolder) {
+  const std::string id = std::to_string(GetCurrentProcessId());
+  const hostfx::fs::path system = platform::SystemDirectory(), windows = platform::WindowsDirectory();
+  ASSERT_FALSE(system.empty());
+  ASSERT_FALSE(windows.empty());
+  const std::string a = "korvale-host-" + id + "-a.spi", b = "korvale-host-" + id + "-b.spi";
+  hostfx::fs::copy_file(hostfx::Fixture("fx_order_a"), system / a,
+                        hostfx::fs::copy_options::overwrite_existing);
+  hostfx::fs::copy_file(hostfx::Fixture("fx_order_b"), windows / b,
+                        hostfx::fs::copy_options::overwrite_existing);
+  set_->SetSearchOptions({spsWindowsDir, spsSystemDir});
+  set_->OnSearching = [&](TObject*, const std::string& path, bool& accept) {
+    accept = text::ExtractFileName(path).rfind("korvale-host-" + id, 0) == 0;
+  };
+  set_->Search("*.spi");
+  const std::vector<std::string> found = Names();
+  set_->Clear();  // releases the libraries so the copies can go
+  std::error_code ec;
+  hostfx::fs::remove(system / a, ec);
+  hostfx::fs::remove(windows / b, ec);
+  EXPECT_EQ(found, (std::vector<std::string>{a, b}));
+}
+#endif
 
 TEST_F(Search, SameFileThroughAnotherPathTextLoadsAgain) {
   ScratchDir dir;
