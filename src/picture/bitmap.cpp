@@ -15,16 +15,24 @@
 using platform::BitmapInfoHeader;
 using platform::RgbQuad;
 
+// Rows and the kept file image live in malloc'ed memory, uninitialised where every byte is
+// written anyway; resized images ask calloc for zeroed rows.
+struct FreeRows {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+using RowBuffer = std::unique_ptr<uint8_t[], FreeRows>;
+
 struct TBitmapImage {
   BitmapInfoHeader header{};  // of the held rows: biSize 40, compression 0 or 3
   uint32_t readCompression = 0;
   std::vector<uint32_t> masks;  // red, green, blue; empty unless bit fields
   std::vector<RgbQuad> colors;
-  std::unique_ptr<uint8_t[]> rows;
+  RowBuffer rows;
   size_t rowBytes = 0;
   size_t imageBytes = 0;
   bool fromCore = false;
-  std::vector<uint8_t> fileImage;  // the compressed file as read, written back unchanged
+  RowBuffer fileImage;  // the compressed file as read, written back unchanged
+  size_t fileBytes = 0;
 
   bool HasPixels() const { return header.biWidth > 0 && header.biHeight != 0; }
 };
@@ -60,16 +68,16 @@ void Put32(uint8_t* p, uint32_t v) {
   Put16(p + 2, v >> 16);
 }
 
-std::unique_ptr<uint8_t[]> AllocateRows(size_t bytes) {
+RowBuffer AllocateRows(size_t bytes, bool zeroed) {
   if (bytes == 0) return nullptr;
-  std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[bytes]);
+  RowBuffer rows(static_cast<uint8_t*>(zeroed ? std::calloc(bytes, 1) : std::malloc(bytes)));
   if (!rows) throw EOutOfMemory(msg::kOutOfMemory);
   return rows;
 }
 
 // Sets the geometry of an image of `width` x `height` (sign kept) at `bits` per pixel and
-// allocates its rows uninitialised.  Sizes are computed in 64 bits and bounded.
-void ShapeImage(TBitmapImage& img, int32_t width, int32_t height, int bits) {
+// allocates its rows (zeroed or not).  Sizes are computed in 64 bits and bounded.
+void ShapeImage(TBitmapImage& img, int32_t width, int32_t height, int bits, bool zeroed) {
   if (width < 0 || height == INT32_MIN) InvalidBitmap();
   uint64_t rowBytes = platform::DibRowBytes(width, bits);
   uint64_t total = rowBytes * static_cast<uint64_t>(std::llabs(height));
@@ -83,61 +91,102 @@ void ShapeImage(TBitmapImage& img, int32_t width, int32_t height, int bits) {
   img.header.biSizeImage = static_cast<uint32_t>(total);
   img.rowBytes = static_cast<size_t>(rowBytes);
   img.imageBytes = static_cast<size_t>(total);
-  img.rows = AllocateRows(img.imageBytes);
+  img.rows = AllocateRows(img.imageBytes, zeroed);
 }
 
-// Decodes 8-bit (rle4 false) or 4-bit run-length data into the zeroed, bottom-up rows of
-// `img`.  Runs past a row's end are clipped, deltas and rows past the image stop or clip;
-// nothing is written outside the rows.
-void DecodeRle(const uint8_t* data, size_t size, bool rle4, TBitmapImage& img) {
-  const size_t width = static_cast<size_t>(img.header.biWidth);
-  const size_t height = static_cast<size_t>(std::llabs(img.header.biHeight));
-  size_t x = 0, y = 0, i = 0;
-  auto put = [&](uint32_t value) {
-    if (x < width && y < height) {
-      uint8_t* row = img.rows.get() + y * img.rowBytes;
-      if (rle4) {
-        uint8_t& b = row[x >> 1];
-        b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | (value & 0x0F))
-                    : static_cast<uint8_t>((b & 0x0F) | (value << 4));
-      } else {
-        row[x] = static_cast<uint8_t>(value);
+// Decodes 8-bit or 4-bit run-length data into the bottom-up rows of an image.  Runs past a
+// row's end are clipped, deltas and rows past the image stop or clip; nothing is written
+// outside the rows.  The cursor only moves forward through the rows, so every byte the data
+// skips (the rest of a row at end of line, a delta's gap, all after end of bitmap) is zeroed
+// once as the cursor passes it, and the rows need no clearing beforehand.
+class RleDecoder {
+ public:
+  RleDecoder(TBitmapImage& img, bool rle4)
+      : rows_(img.rows.get()),
+        rowBytes_(img.rowBytes),
+        total_(img.imageBytes),
+        width_(static_cast<size_t>(img.header.biWidth)),
+        height_(static_cast<size_t>(std::llabs(img.header.biHeight))),
+        rle4_(rle4) {}
+
+  void Run(const uint8_t* data, size_t size) {
+    size_t i = 0;
+    while (i + 1 < size && y_ < height_) {
+      const uint8_t count = data[i], code = data[i + 1];
+      i += 2;
+      if (count > 0) {  // an encoded run: one byte (RLE4: its two nibbles alternately)
+        const size_t n = std::min<size_t>(count, Room());
+        if (!rle4_) {
+          if (n) Fill8(code, n);
+        } else {
+          for (size_t k = 0; k < n; ++k) Put4((k & 1) ? code & 0x0F : code >> 4, x_ + k);
+        }
+        x_ += count;
+      } else if (code == 0) {  // end of line
+        x_ = 0;
+        ++y_;
+      } else if (code == 1) {  // end of bitmap
+        break;
+      } else if (code == 2) {  // delta: right and up by the next two bytes
+        if (i + 1 >= size) break;
+        x_ += data[i];
+        y_ += data[i + 1];
+        i += 2;
+      } else {  // an absolute run of `code` pixels, padded to 16 bits
+        const size_t bytes = rle4_ ? (code + 1u) / 2 : code;
+        const size_t avail = std::min(bytes, size - i);
+        if (!rle4_) {
+          const size_t n = std::min(avail, Room());
+          if (n) Copy8(data + i, n);
+        } else {
+          const size_t n = std::min<size_t>(std::min<size_t>(code, avail * 2), Room());
+          for (size_t k = 0; k < n; ++k)
+            Put4((k & 1) ? data[i + k / 2] & 0x0F : data[i + k / 2] >> 4, x_ + k);
+        }
+        x_ += code;
+        i += bytes + (bytes & 1);
       }
     }
-    ++x;
-  };
-  while (i + 1 < size && y < height) {
-    const uint8_t count = data[i], code = data[i + 1];
-    i += 2;
-    if (count > 0) {
-      // An encoded run: `count` pixels of one byte (RLE4: its two nibbles alternately).
-      size_t n = std::min<size_t>(count, x < width ? width - x : 0);
-      for (size_t k = 0; k < n; ++k) put(rle4 ? ((k & 1) ? code & 0x0F : code >> 4) : code);
-      x += count - n;
-    } else if (code == 0) {  // end of line
-      x = 0;
-      ++y;
-    } else if (code == 1) {  // end of bitmap
-      break;
-    } else if (code == 2) {  // delta
-      if (i + 1 >= size) break;
-      x += data[i];
-      y += data[i + 1];
-      i += 2;
-    } else {  // absolute run of `code` pixels, padded to 16 bits
-      size_t bytes = rle4 ? (code + 1u) / 2 : code;
-      size_t avail = std::min(bytes, size - i);
-      for (size_t k = 0; k < code; ++k) {
-        size_t at = rle4 ? k / 2 : k;
-        if (at >= avail) break;
-        uint8_t b = data[i + at];
-        if (x >= width) break;
-        put(rle4 ? ((k & 1) ? b & 0x0F : b >> 4) : b);
-      }
-      i += bytes + (bytes & 1);  // pixels past the row's end are dropped
+    ZeroTo(total_);
+  }
+
+ private:
+  size_t Room() const { return y_ < height_ && x_ < width_ ? width_ - x_ : 0; }
+  void ZeroTo(size_t offset) {
+    if (offset > filled_) {
+      std::memset(rows_ + filled_, 0, offset - filled_);
+      filled_ = offset;
     }
   }
-}
+  void Fill8(uint8_t value, size_t n) {
+    const size_t at = y_ * rowBytes_ + x_;
+    ZeroTo(at);
+    std::memset(rows_ + at, value, n);
+    filled_ = at + n;
+  }
+  void Copy8(const uint8_t* from, size_t n) {
+    const size_t at = y_ * rowBytes_ + x_;
+    ZeroTo(at);
+    std::memcpy(rows_ + at, from, n);
+    filled_ = at + n;
+  }
+  void Put4(uint32_t value, size_t x) {
+    const size_t at = y_ * rowBytes_ + (x >> 1);
+    if (at >= filled_) {
+      ZeroTo(at);
+      rows_[at] = 0;
+      filled_ = at + 1;
+    }
+    uint8_t& b = rows_[at];
+    b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | (value & 0x0F))
+                : static_cast<uint8_t>((b & 0x0F) | (value << 4));
+  }
+
+  uint8_t* rows_;
+  size_t rowBytes_, total_, width_, height_;
+  bool rle4_;
+  size_t x_ = 0, y_ = 0, filled_ = 0;
+};
 
 size_t ColorTableDefault(int bits) { return bits == 1 ? 2 : bits == 4 ? 16 : bits == 8 ? 256 : 0; }
 
@@ -264,19 +313,16 @@ std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length) {
   const bool compressed =
       hd.biCompression != platform::kBI_RGB && hd.biCompression != platform::kBI_BITFIELDS;
   if (compressed) {
-    try {
-      img->fileImage.resize(static_cast<size_t>(length));
-    } catch (const std::bad_alloc&) {
-      throw EOutOfMemory(msg::kOutOfMemory);
-    }
-    uint8_t* f = img->fileImage.data();
+    img->fileImage = AllocateRows(static_cast<size_t>(length), false);
+    img->fileBytes = static_cast<size_t>(length);
+    uint8_t* f = img->fileImage.get();
     std::memcpy(f, fileHeader, 14);
     std::memcpy(f + 14, sizeBytes, 4);
     std::memcpy(f + 18, info.data(), h - 4);
     const size_t at = 14 + h;
     const int64_t got = stream.Read(f + at, left);
-    if (got < left) img->fileImage.resize(at + static_cast<size_t>(std::max<int64_t>(got, 0)));
-    left = static_cast<int64_t>(img->fileImage.size() - at);
+    if (got < left) img->fileBytes = at + static_cast<size_t>(std::max<int64_t>(got, 0));
+    left = static_cast<int64_t>(img->fileBytes - at);
     kept = std::make_unique<TPointerStream>(f + at, left);
     src = kept.get();
   }
@@ -329,7 +375,7 @@ std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length) {
     }
   }
 
-  ShapeImage(*img, hd.biWidth, hd.biHeight, bits);
+  ShapeImage(*img, hd.biWidth, hd.biHeight, bits, false);
   // Run-length data without an image size runs to the end of the file: its length has
   // nothing to do with the size of the decoded rows.
   uint64_t count = hd.biSizeImage ? hd.biSizeImage
@@ -342,9 +388,8 @@ std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length) {
     // Rows the file does not hold read as zero.
     if (take < img->imageBytes) std::memset(img->rows.get() + take, 0, img->imageBytes - take);
   } else {
-    if (img->imageBytes) std::memset(img->rows.get(), 0, img->imageBytes);
-    const uint8_t* data = img->fileImage.data() + (img->fileImage.size() - static_cast<size_t>(left));
-    DecodeRle(data, static_cast<size_t>(count), hd.biCompression == platform::kBI_RLE4, *img);
+    const uint8_t* data = img->fileImage.get() + (img->fileBytes - static_cast<size_t>(left));
+    RleDecoder(*img, hd.biCompression == platform::kBI_RLE4).Run(data, static_cast<size_t>(count));
   }
 
   img->readCompression = hd.biCompression;
@@ -375,7 +420,7 @@ std::shared_ptr<TBitmapImage> CloneImage(const TBitmapImage& from) {
   img->rowBytes = from.rowBytes;
   img->imageBytes = from.imageBytes;
   img->fromCore = from.fromCore;
-  img->rows = AllocateRows(from.imageBytes);
+  img->rows = AllocateRows(from.imageBytes, false);
   if (from.imageBytes) std::memcpy(img->rows.get(), from.rows.get(), from.imageBytes);
   return img;  // the kept file image is not taken: the copy is about to change
 }
@@ -458,7 +503,7 @@ void TBitmap::DrawInRect(platform::Surface& surface, const TRect& rect) {
 
 bool TBitmap::IsEmpty() {
   std::shared_ptr<const TBitmapImage> img = image_;
-  return !img || (!img->HasPixels() && img->fileImage.empty());
+  return !img || (!img->HasPixels() && !img->fileBytes);
 }
 
 int32_t TBitmap::Height() {
@@ -492,7 +537,7 @@ void TBitmap::SetPalette(platform::PaletteHandle palette) {
     for (auto& e : entries) copy->colors.push_back(RgbQuad{e.peBlue, e.peGreen, e.peRed, 0});
     copy->header.biClrUsed = static_cast<uint32_t>(copy->colors.size());
     Assign(std::move(copy));
-  } else if (img && !img->fileImage.empty()) {
+  } else if (img && img->fileBytes) {
     Assign(CloneImage(*img));  // the display changes: the kept file no longer stands for it
   }
   // The bitmap takes the palette over and frees it with its own.
@@ -516,8 +561,7 @@ static std::shared_ptr<TBitmapImage> Resized(const std::shared_ptr<const TBitmap
     img->fromCore = from->fromCore;
     img->header = from->header;
   }
-  ShapeImage(*img, width, topDown ? -height : height, bits);
-  if (img->imageBytes) std::memset(img->rows.get(), 0, img->imageBytes);
+  ShapeImage(*img, width, topDown ? -height : height, bits, true);
   if (from && from->HasPixels() && img->imageBytes) {
     const size_t oldH = static_cast<size_t>(std::llabs(from->header.biHeight));
     const size_t newH = static_cast<size_t>(height);
@@ -586,8 +630,8 @@ void TBitmap::LoadStream(TStream& stream) {
 void TBitmap::SaveStream(TStream& stream) {
   std::shared_ptr<const TBitmapImage> img = image_;
   if (!img) return;
-  if (!img->fileImage.empty()) {
-    stream.WriteBuffer(img->fileImage.data(), static_cast<int64_t>(img->fileImage.size()));
+  if (img->fileBytes) {
+    stream.WriteBuffer(img->fileImage.get(), static_cast<int64_t>(img->fileBytes));
     return;
   }
   if (!img->HasPixels()) return;
@@ -606,7 +650,7 @@ int TBitmap::BitCount() const { return image_ ? image_->header.biBitCount : 0; }
 uint32_t TBitmap::Compression() const { return image_ ? image_->readCompression : 0; }
 bool TBitmap::TopDown() const { return image_ && image_->header.biHeight < 0; }
 bool TBitmap::FromCoreHeader() const { return image_ && image_->fromCore; }
-bool TBitmap::KeepsFileImage() const { return image_ && !image_->fileImage.empty(); }
+bool TBitmap::KeepsFileImage() const { return image_ && image_->fileBytes; }
 
 const BitmapInfoHeader& TBitmap::Header() const {
   static const BitmapInfoHeader empty{};
