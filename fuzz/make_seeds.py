@@ -1,0 +1,30 @@
+#!/usr/bin/python3
+"""Seed corpus for the bitmap fuzzers: the writers test's BMP files at a small size (every
+depth, header and compression), each also as a stored picture record of class TBitmap."""
+import os
+import struct
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "picture", "bitmap"))
+import writers_test  # noqa: E402
+
+out = sys.argv[1]
+work = os.path.join(out, "work")
+os.makedirs(work, exist_ok=True)
+writers_test.W, writers_test.H = 9, 5  # small files mutate faster
+files = writers_test.writer_variants(work)
+for name, data, _ in writers_test.encoded_variants(work):
+    path = os.path.join(work, name + ".bmp")
+    with open(path, "wb") as f:
+        f.write(data)
+    files.append((name, path))
+for name, path in files:
+    with open(path, "rb") as f:
+        data = f.read()
+    with open(os.path.join(out, "bmp-" + name), "wb") as f:
+        f.write(data)
+    with open(os.path.join(out, "record-" + name), "wb") as f:
+        f.write(bytes((7,)) + b"TBitmap" + struct.pack("<I", len(data)) + data)
+with open(os.path.join(out, "record-empty"), "wb") as f:
+    f.write(bytes((7,)) + b"TBitmap" + struct.pack("<I", 0))
+print("%d seeds in %s" % (2 * len(files) + 1, out))
