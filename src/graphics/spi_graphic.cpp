@@ -98,20 +98,63 @@ void TSPIGraphic::DrawInRect(platform::Surface& surface, const TRect& rect) {
   if (palette) platform::SelectPalette(surface, previousPalette, true);
 }
 
-void TSPIGraphic::SaveStream(TStream& stream) {
+void TSPIGraphic::FileHeader(uint8_t (&head)[14]) {
   UpdateInfo();
-  if (IsEmpty()) return;
-  uint8_t head[14] = {'B', 'M'};
   const uint32_t fileSize =
       14u + static_cast<uint32_t>(layout_.InfoSize) + static_cast<uint32_t>(layout_.BitsSize);
   const uint32_t offBits = 14u + static_cast<uint32_t>(layout_.InfoSize);
+  std::memset(head, 0, sizeof head);
+  head[0] = 'B';
+  head[1] = 'M';
   for (int i = 0; i < 4; ++i) {
     head[2 + i] = static_cast<uint8_t>(fileSize >> (8 * i));
     head[10 + i] = static_cast<uint8_t>(offBits >> (8 * i));
   }
+}
+
+void TSPIGraphic::SaveStream(TStream& stream) {
+  UpdateInfo();
+  if (IsEmpty()) return;
+  uint8_t head[14];
+  FileHeader(head);
   stream.WriteBuffer(head, sizeof head);
   stream.WriteBuffer(source_->BitmapInfo(), layout_.InfoSize);
   stream.WriteBuffer(source_->Bits(), layout_.BitsSize);
+}
+
+// The BMP file image that SaveStream writes, read in place: the 14-byte file header, then
+// InfoSize bytes of the info block and BitsSize bytes of the bits.  Empty for an empty graphic.
+TSPIGraphic::TFileImageStream::TFileImageStream(TSPIGraphic& graphic) {
+  if (graphic.IsEmpty()) return;
+  graphic.FileHeader(head_);
+  parts_[0] = {head_, 14};
+  parts_[1] = {static_cast<const uint8_t*>(graphic.source_->BitmapInfo()), graphic.layout_.InfoSize};
+  parts_[2] = {static_cast<const uint8_t*>(graphic.source_->Bits()), graphic.layout_.BitsSize};
+  size_ = 14 + int64_t(graphic.layout_.InfoSize) + graphic.layout_.BitsSize;
+}
+
+int64_t TSPIGraphic::TFileImageStream::Read(void* buffer, int64_t count) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  int64_t done = 0, start = 0;
+  for (const Part& part : parts_) {
+    const int64_t end = start + part.size;
+    if (count > done && position_ < end && position_ >= start) {
+      const int64_t n = std::min(count - done, end - position_);
+      std::memcpy(out + done, part.data + (position_ - start), static_cast<size_t>(n));
+      done += n;
+      position_ += n;
+    }
+    start = end;
+  }
+  return done;
+}
+
+int64_t TSPIGraphic::TFileImageStream::Seek(int64_t offset, TSeekOrigin origin) {
+  const int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                       : origin == TSeekOrigin::soCurrent ? position_
+                                                          : size_;
+  position_ = std::max<int64_t>(0, base + offset);
+  return position_;
 }
 
 void TSPIGraphic::LoadFile(const std::string& fileName) {
@@ -144,13 +187,12 @@ std::unique_ptr<TGraphic> TSPIGraphic::BuildBitmap(TGraphicClass bitmapClass, bo
   try {
     std::unique_ptr<TGraphic> bitmap = CreateGraphic(bitmapClass);
     if (!bitmap) throw EInvalidGraphic(msg::kSusieCouldNotDecode);
-    TMemoryStream stream;
-    UpdateInfo();
-    if (!IsEmpty()) stream.Reserve(14 + static_cast<int64_t>(layout_.InfoSize) + layout_.BitsSize);
-    SaveStream(stream);
+    // The bitmap reads the BMP file image straight from the plug-in's blocks: the one copy it
+    // makes is its own, and the peak is the blocks plus that copy, as with a serialized image
+    // that is released before the bitmap reads it.
+    TFileImageStream image(*this);
+    bitmap->LoadStream(image);
     if (release) ReleasePicture();
-    stream.SetPosition(0);
-    bitmap->LoadStream(stream);
     return bitmap;
   } catch (...) {
     if (release) ReleasePicture();

@@ -49,8 +49,29 @@ class TSPIGraphic : public TGraphic {
   TInSPIAbleData* Source() const { return source_.get(); }
 
  private:
+  // A read-only view of the BMP file image over the decoded blocks.
+  class TFileImageStream : public TStream {
+   public:
+    explicit TFileImageStream(TSPIGraphic& graphic);
+    int64_t Read(void* buffer, int64_t count) override;
+    int64_t Write(const void*, int64_t) override { return 0; }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int64_t Size() override { return size_; }
+
+   private:
+    struct Part {
+      const uint8_t* data = nullptr;
+      int64_t size = 0;
+    };
+    uint8_t head_[14] = {};
+    Part parts_[3];
+    int64_t size_ = 0;
+    int64_t position_ = 0;
+  };
+
   void DecodeSource();
   void UpdateInfo();
+  void FileHeader(uint8_t (&head)[14]);
   std::unique_ptr<TGraphic> BuildBitmap(TGraphicClass bitmapClass, bool release);
 
   std::unique_ptr<TInSPIAbleData> source_;

@@ -32,12 +32,6 @@ class PluginBitmap : public ::testing::Test {
     for (const Step& s : log.steps) n += s.stage == TProgressStage::psEnding;
     return n;
   }
-  static void ExpectPicture(TBitmap& b, const Kvp& k) {
-    ASSERT_EQ(b.Width(), k.width);
-    ASSERT_EQ(b.Height(), static_cast<int32_t>(k.Rows()));
-    for (int32_t y = 0; y < b.Height(); ++y)
-      for (int32_t x = 0; x < b.Width(); ++x) ASSERT_EQ(b.PixelRGB(x, y), k.RGB(x, y)) << x << "," << y;
-  }
 };
 
 TEST_F(PluginBitmap, IsTheDefaultGraphicClassFromTheStart) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../../spi/decode/kvp_format.h"
+#include "picture/bitmap.h"
 #include "rtl/exceptions.h"
 
 #if !defined(_WIN32)
@@ -169,6 +170,16 @@ std::string ProgressLog::Text() const {
     out += ':' + s.msg;
   }
   return out;
+}
+
+void ExpectPicture(TGraphic& g, const Kvp& k) {
+  auto* bitmap = dynamic_cast<TBitmap*>(&g);
+  ASSERT_NE(bitmap, nullptr);
+  ASSERT_EQ(bitmap->Width(), k.width);
+  ASSERT_EQ(bitmap->Height(), static_cast<int32_t>(k.Rows()));
+  for (int32_t y = 0; y < bitmap->Height(); ++y)
+    for (int32_t x = 0; x < bitmap->Width(); ++x)
+      ASSERT_EQ(bitmap->PixelRGB(x, y), k.RGB(x, y)) << x << "," << y;
 }
 
 long LiveBlocks() {

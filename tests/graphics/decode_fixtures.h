@@ -89,6 +89,9 @@ class ProgressLog {
   int running_ = 0;
 };
 
+// Expects `g` to be a bitmap holding exactly the picture `k` (compared by colour).
+void ExpectPicture(TGraphic& g, const Kvp& k);
+
 // Live local-memory blocks: natively the seam's count; under Wine not counted (returns 0).
 long LiveBlocks();
 

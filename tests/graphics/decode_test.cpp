@@ -188,21 +188,22 @@ class Candidates : public Decoding {
 };
 
 TEST_F(Candidates, DeclaringModulesComeFirstInReverseSetOrder) {
-  PluginSet set({"kvp_jpg", "kvp_png", "kvp_JPG"});
-  EXPECT_EQ(Asked("photo.JPG"), (std::vector<std::string>{"kvp_JPG.spi", "kvp_JPG.spi", "kvp_jpg.spi",
-                                                          "kvp_jpg.spi", "kvp_png.spi", "kvp_png.spi"}));
-  EXPECT_EQ(Asked("photo.png"), (std::vector<std::string>{"kvp_png.spi", "kvp_png.spi", "kvp_jpg.spi",
-                                                          "kvp_jpg.spi", "kvp_JPG.spi", "kvp_JPG.spi"}));
+  PluginSet set({"kvp_lower", "kvp_png", "kvp_upper"});
+  EXPECT_EQ(Asked("photo.JPG"), (std::vector<std::string>{"kvp_upper.spi", "kvp_upper.spi", "kvp_lower.spi",
+                                                          "kvp_lower.spi", "kvp_png.spi", "kvp_png.spi"}));
+  EXPECT_EQ(Asked("photo.png"),
+            (std::vector<std::string>{"kvp_png.spi", "kvp_png.spi", "kvp_lower.spi", "kvp_lower.spi",
+                                      "kvp_upper.spi", "kvp_upper.spi"}));
 }
 
 TEST_F(Candidates, NameWithoutExtensionAsksTheSetInOrder) {
-  PluginSet set({"kvp_png", "kvp_jpg"});
+  PluginSet set({"kvp_png", "kvp_lower"});
   EXPECT_EQ(Asked("photo"),
-            (std::vector<std::string>{"kvp_png.spi", "kvp_png.spi", "kvp_jpg.spi", "kvp_jpg.spi"}));
+            (std::vector<std::string>{"kvp_png.spi", "kvp_png.spi", "kvp_lower.spi", "kvp_lower.spi"}));
 }
 
 TEST_F(Candidates, ForcedLoaderIsTheOnlyOneAskedAndStillTestsTheData) {
-  PluginSet set({"kvp_jpg", "kvp_png"});
+  PluginSet set({"kvp_lower", "kvp_png"});
   set.Set().SetGraphicForcedLoader(set.Module(1));
   EXPECT_EQ(Asked("photo.jpg"), (std::vector<std::string>{"kvp_png.spi", "kvp_png.spi"}));
   EXPECT_EQ(set.Trace(0), "");

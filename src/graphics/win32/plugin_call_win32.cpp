@@ -71,7 +71,13 @@ EXCEPTION_DISPOSITION NTAPI GuardHandler(EXCEPTION_RECORD* record, void* frame, 
   __builtin_longjmp(guard->jump, 1);
 }
 
-NT_TIB* ThreadBlock() { return reinterpret_cast<NT_TIB*>(NtCurrentTeb()); }
+// The thread information block, at fs:0x18 on 32-bit Windows; its first field is the head of
+// the handler chain.
+NT_TIB* ThreadBlock() {
+  NT_TIB* tib;
+  asm volatile("movl %%fs:0x18, %0" : "=r"(tib));
+  return tib;
+}
 
 }  // namespace
 
