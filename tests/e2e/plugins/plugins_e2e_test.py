@@ -69,7 +69,7 @@ class ViewerWithPlugins(unittest.TestCase):
         self.assertEqual(message.lower(), ("GetPictureは[%s]では使えないSusie Plugin APIです." % broken).lower())
         self.assertEqual(code, 1)
 
-    def test_dialog_filter_holds_each_module_first_patterns(self):
+    def test_both_dialogs_filter_holds_each_module_first_patterns(self):
         self.add("fx_in", "a.spi")      # items "*.fx1", "*.fx2;*.fx3"
         self.add("fx_multi", "b.spi")   # items "*.jpg;*.jpeg", "*.tif;*.tiff;*.tf", "*.png"
         self.add("fx_am", "c.spi")      # archive: "*.lzh", listed as well
@@ -79,11 +79,13 @@ class ViewerWithPlugins(unittest.TestCase):
         for name in ["p.bmp", "q.fx1", "r.fx2", "s.jpg", "t.jpeg", "u.tf", "v.png", "w.lzh", "x.nk", "y.txt"]:
             with open(os.path.join(pictures, name), "wb") as f:
                 f.write(b"x")
-        probe, code = self.run_with_probe("filter", pictures)
-        self.assertEqual(probe.returncode, 0, "the dialog did not show its list")
-        shown = sorted(n.strip().lower() for n in probe.stdout.decode("utf-8").splitlines() if n.strip())
-        self.assertEqual(shown, ["p.bmp", "q.fx1", "s.jpg", "t.jpeg", "w.lzh", "x.nk"])
-        self.assertEqual(code, 0)
+        for dialog in ["open", "save"]:
+            with self.subTest(dialog=dialog):
+                probe, code = self.run_with_probe(dialog, pictures)
+                self.assertEqual(probe.returncode, 0, "the dialog did not show its list")
+                shown = sorted(n.strip().lower() for n in probe.stdout.decode("utf-8").splitlines() if n.strip())
+                self.assertEqual(shown, ["p.bmp", "q.fx1", "s.jpg", "t.jpeg", "w.lzh", "x.nk"])
+                self.assertEqual(code, 0)
 
 
 if __name__ == "__main__":

@@ -3,9 +3,9 @@
  *
  *   spi_probe fatal TIMEOUT_MS    waits for the fatal error box, prints its text as UTF-8 and
  *                                 presses its OK button
- *   spi_probe filter TIMEOUT_MS   waits for the main window, opens the picture dialog through
- *                                 the File menu, prints the names its file list shows (one a
- *                                 line, UTF-8), cancels it and closes the window
+ *   spi_probe open|save TIMEOUT   waits for the main window, opens the open or the save dialog
+ *                                 through the File menu, prints the names its file list shows
+ *                                 (one a line, UTF-8), cancels it and closes the window
  *
  * Exit status 0 when done, 2 when nothing appeared in time. */
 #include <windows.h>
@@ -117,20 +117,21 @@ static void Key(WORD vk, int up) {
   SendInput(1, &in, sizeof in);
 }
 
-static int Filter(DWORD timeout) {
+/* item: the File menu's accelerator letter of the dialog's command. */
+static int Filter(WORD item, DWORD timeout) {
   HWND main = WaitTop(L"Korvale2", 1, NULL, timeout), dialog, list = NULL;
   DWORD start;
   if (!main) return 2;
   SetForegroundWindow(main);
   Sleep(300);
-  /* Alt+Z opens the File menu ("ファイル(&Z)"); X is its item that reads a picture. */
+  /* Alt+Z opens the File menu ("ファイル(&Z)"); X reads a picture, Y writes one. */
   Key(VK_MENU, 0);
   Key('Z', 0);
   Key('Z', 1);
   Key(VK_MENU, 1);
   Sleep(500);
-  Key('X', 0);
-  Key('X', 1);
+  Key(item, 0);
+  Key(item, 1);
   dialog = WaitTop(NULL, 0, L"#32770", timeout);
   if (!dialog) return 2;
   /* The list fills in after the dialog shows. */
@@ -149,7 +150,8 @@ int main(int argc, char** argv) {
   DWORD timeout = argc > 2 ? (DWORD)strtoul(argv[2], NULL, 10) : 20000;
   setvbuf(stdout, NULL, _IONBF, 0);
   if (argc > 1 && strcmp(argv[1], "fatal") == 0) return Fatal(timeout);
-  if (argc > 1 && strcmp(argv[1], "filter") == 0) return Filter(timeout);
-  fputs("usage: spi_probe fatal|filter [TIMEOUT_MS]\n", stderr);
+  if (argc > 1 && strcmp(argv[1], "open") == 0) return Filter('X', timeout);
+  if (argc > 1 && strcmp(argv[1], "save") == 0) return Filter('Y', timeout);
+  fputs("usage: spi_probe fatal|open|save [TIMEOUT_MS]\n", stderr);
   return 1;
 }
