@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """ifwic.spi under Wine: pictures made here with Pillow and ImageMagick, decoded through the
-plug-in by spi_harness.exe, and compared with Pillow's own decode."""
+plug-in by spi_harness.exe and, through the host, by korconv.exe with the plug-in beside it,
+and compared with Pillow's own decode."""
 import argparse
+import concurrent.futures
 import os
 import shutil
 import struct
@@ -252,6 +254,16 @@ def setUpModule():
     p.add(('preview', ''), 'preview %s' % winpath(p.path('rgb.png')))
     p.add(('plugininfo', ''), 'info')
     p.run()
+    names = list(LOSSLESS) + list(LOSSY) + BROKEN + ['macbinary.png', 'text.png']
+    with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+        PICS.korconv = dict(zip(names, pool.map(convert, names)))
+
+
+def convert(name):
+    """korconv.exe NAME NAME.korconv.bmp: its exit status and its error text."""
+    out = subprocess.run([ARGS.wine_run, ARGS.korconv, winpath(PICS.path(name)),
+                          winpath(PICS.path(name + '.korconv.bmp'))], capture_output=True, timeout=300)
+    return out.returncode, out.stderr.decode('cp932', 'replace')
 
 
 def tearDownModule():
@@ -455,10 +467,42 @@ class ComTest(unittest.TestCase):
         self.assertEqual(answer(('com', 'mta')), 'result 0 before ok after initialised')
 
 
+class HostTest(unittest.TestCase):
+    """The same pictures opened by the host: korconv finds the plug-in in its own folder."""
+
+    def host_decoded(self, name):
+        status, error = PICS.korconv[name]
+        self.assertEqual(status, 0, error)
+        return np.asarray(Image.open(PICS.path(name + '.korconv.bmp')).convert('RGB')).astype(int)
+
+    def test_host_decodes_what_pillow_decodes(self):
+        for name in LOSSLESS:
+            with self.subTest(name):
+                want = expected_rgb(PICS.path(name)).astype(int)
+                self.assertEqual(int(np.abs(self.host_decoded(name) - want).max()), 0)
+        for name in LOSSY:
+            with self.subTest(name):
+                want = expected_rgb(PICS.path(name)).astype(int)
+                self.assertLess(np.abs(self.host_decoded(name) - want).mean(), 2.5)
+
+    def test_host_skips_a_macbinary_header(self):
+        np.testing.assert_array_equal(self.host_decoded('macbinary.png'), expected_rgb(PICS.path('rgb.png')))
+
+    def test_host_reports_files_no_plugin_decodes(self):
+        # (An empty file is the host's own affair: its plain bitmap class takes it as empty.)
+        for name in BROKEN + ['text.png']:
+            with self.subTest(name):
+                status, error = PICS.korconv[name]
+                self.assertNotEqual(status, 0)
+                self.assertIn('Susie Plugins could not decode', error)
+                self.assertFalse(os.path.exists(PICS.path(name + '.korconv.bmp')))
+
+
 if __name__ == '__main__':
     parser = argparse.ArgumentParser()
     parser.add_argument('--harness', required=True)
     parser.add_argument('--spi', required=True)
     parser.add_argument('--wine-run', required=True)
+    parser.add_argument('--korconv', required=True, help='korconv.exe in the folder of ifwic.spi')
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=1)
