@@ -37,6 +37,7 @@ std::string Row(const Kvp& k, size_t row) {
     const uint32_t v = Raw(k, x, row);
     const size_t bit = static_cast<size_t>(x) * k.bits;
     if (k.bits < 8) {
+      if (8 % k.bits) continue;  // odd depths are only for refusal: their rows stay zero
       const int shift = 8 - k.bits - static_cast<int>(bit % 8);
       out[bit / 8] = static_cast<char>(static_cast<uint8_t>(out[bit / 8]) | (v << shift));
     } else {
