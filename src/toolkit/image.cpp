@@ -2,10 +2,7 @@
 
 #include <windowsx.h>
 
-#if __has_include("platform/win32/surface.h")
 #include "platform/win32/surface.h"
-#define KOR_HAVE_SURFACE 1
-#endif
 #include "toolkit/application.h"
 
 TImage::TImage(TForm* owner) : TWinControl(owner) {
@@ -68,19 +65,15 @@ void TImage::Paint() {
   // Whatever the graphic leaves uncovered shows the window's button-face colour.
   if (!g || g->IsEmpty() || g->Transparent() || !stretch_)
     ::FillRect(dc.get(), &all, ::GetSysColorBrush(COLOR_BTNFACE));
-#ifdef KOR_HAVE_SURFACE
   if (g && !g->IsEmpty()) {
     platform::Surface surface(dc.get());
     g->DrawInRect(surface, dest);
   }
-#else
-  (void)dest;
-#endif
 }
 
 void TImage::MouseDown(TMouseButton button, WPARAM wp, LPARAM lp, bool dbl) {
   if (button == mbLeft) ::SetCapture(Handle());
-  TShiftState s = ShiftStateFromMouseKeys(wp) | (dbl ? ssDouble : 0);
+  const TShiftState s = ShiftStateFromMouseKeys(wp) | (dbl ? TShiftState{ssDouble} : 0u);
   if (OnMouseDown) OnMouseDown(this, button, s, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
 }
 
