@@ -15,68 +15,16 @@
 #include <vector>
 
 #include "plugins/spi_api.h"
+#include "wic_baseline.h"
 
 namespace {
+
+using namespace ifwic_bench;
 
 // An export as the entry-point type it has.
 template <class T>
 T proc(HMODULE lib, const char* name) {
   return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(lib, name)));
-}
-
-double now() {
-  LARGE_INTEGER f, c;
-  QueryPerformanceFrequency(&f);
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / f.QuadPart;
-}
-
-std::vector<char> readAll(const char* path) {
-  std::vector<char> data;
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return data;
-  std::fseek(f, 0, SEEK_END);
-  data.resize(std::ftell(f));
-  std::fseek(f, 0, SEEK_SET);
-  if (std::fread(data.data(), 1, data.size(), f) != data.size()) data.clear();
-  std::fclose(f);
-  return data;
-}
-
-// The baseline: the same picture decoded by the codec alone into one 24-bit buffer, from the
-// bytes in memory or (with a path) from the file.
-bool wicDecode(IWICImagingFactory* factory, const std::vector<char>& data, const char* path) {
-  IStream* stream = nullptr;
-  IWICBitmapDecoder* decoder = nullptr;
-  HRESULT hr;
-  if (path) {
-    wchar_t wide[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH)) return false;
-    hr = factory->CreateDecoderFromFilename(wide, nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
-                                            &decoder);
-  } else {
-    stream = SHCreateMemStream(reinterpret_cast<const BYTE*>(data.data()), static_cast<UINT>(data.size()));
-    if (!stream) return false;
-    hr = factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder);
-  }
-  bool ok = false;
-  IWICBitmapFrameDecode* frame = nullptr;
-  IWICFormatConverter* converter = nullptr;
-  if (SUCCEEDED(hr) && SUCCEEDED(decoder->GetFrame(0, &frame)) &&
-      SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
-      SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr, 0,
-                                      WICBitmapPaletteTypeCustom))) {
-    UINT w = 0, h = 0;
-    converter->GetSize(&w, &h);
-    const UINT stride = (w * 3 + 3) & ~3u;
-    std::vector<BYTE> pixels(static_cast<size_t>(stride) * h);
-    ok = SUCCEEDED(converter->CopyPixels(nullptr, stride, static_cast<UINT>(pixels.size()), pixels.data()));
-  }
-  if (converter) converter->Release();
-  if (frame) frame->Release();
-  if (decoder) decoder->Release();
-  if (stream) stream->Release();
-  return ok;
 }
 
 struct Plugin {
@@ -104,13 +52,6 @@ bool pluginDecode(const Plugin& spi, const char* path, const std::vector<char>& 
   if (hInfo) LocalFree(hInfo);
   if (hBits) LocalFree(hBits);
   return r == 0;
-}
-
-// The time of one run, or a negative value when the run failed.
-template <class F>
-double timed(F f) {
-  const double t0 = now();
-  return f() ? now() - t0 : -1;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Times ifwic.spi on a 6000 x 4000 JPEG and PNG against the imaging codecs alone in the same
-Wine process (ifwic_bench.exe), and the JPEG with the native djpeg as the peer figure.
+Wine process: called directly (ifwic_bench.exe) and through the host's TPicture::LoadFile
+(ifwic_host_bench.exe); and the JPEG with the native djpeg as the peer figure.
 
     spi/ifwic/bench/run_bench.py BUILD_DIR [ROUNDS]
 """
@@ -36,8 +37,11 @@ def main():
     im.save(jpeg, quality=90)
     im.save(png, compress_level=6)
     win = lambda p: 'Z:' + p.replace('/', '\\')
-    subprocess.run([os.path.join(ROOT, 'scripts', 'wine-run'), os.path.join(build, 'bin', 'ifwic_bench.exe'),
-                    win(os.path.join(build, 'bin', 'ifwic.spi')), rounds, win(jpeg), win(png)], check=True)
+    wine_run = os.path.join(ROOT, 'scripts', 'wine-run')
+    subprocess.run([wine_run, os.path.join(build, 'bin', 'ifwic_bench.exe'), win(os.path.join(build, 'bin', 'ifwic.spi')),
+                    rounds, win(jpeg), win(png)], check=True)
+    subprocess.run([wine_run, os.path.join(build, 'bin', 'ifwic_host_bench.exe'), rounds, win(jpeg), win(png)],
+                   check=True)
     best = min(_timed(['djpeg', '-bmp', '-outfile', os.devnull, jpeg]) for _ in range(int(rounds)))
     print('djpeg (native) on %s: %.1f ms' % (jpeg, best * 1e3))
     shutil.rmtree(folder, ignore_errors=True)
