@@ -70,11 +70,8 @@ int main(int argc, char** argv) {
              proc<SPI_GetPicture>(lib, "GetPicture")};
   if (!spi.isSupported || !spi.getPictureInfo || !spi.getPicture) return 1;
   const int rounds = std::atoi(argv[2]);
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  IWICImagingFactory* factory = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                              reinterpret_cast<void**>(&factory))))
-    return 1;
+  IWICImagingFactory* factory = startCodecs();
+  if (!factory) return 1;
   int status = 0;
   for (int i = 3; i < argc; ++i) {
     const std::vector<char> data = readAll(argv[i]);

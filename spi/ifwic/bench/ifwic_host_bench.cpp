@@ -20,11 +20,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int rounds = std::atoi(argv[1]);
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  IWICImagingFactory* factory = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                              reinterpret_cast<void**>(&factory))))
-    return 1;
+  IWICImagingFactory* factory = startCodecs();
+  if (!factory) return 1;
   int status = 0;
   try {
     TSPIs plugins(nullptr);

@@ -12,6 +12,16 @@
 
 namespace ifwic_bench {
 
+// COM for this thread and the codecs' factory (released by the caller), or null.
+inline IWICImagingFactory* startCodecs() {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  IWICImagingFactory* factory = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                              reinterpret_cast<void**>(&factory))))
+    return nullptr;
+  return factory;
+}
+
 inline double now() {
   LARGE_INTEGER f, c;
   QueryPerformanceFrequency(&f);
