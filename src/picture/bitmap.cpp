@@ -52,6 +52,13 @@ std::mutex& ImageLock() {
 // than this is refused before any allocation.
 constexpr uint64_t kMaxImageBytes = uint64_t(1) << 30;
 
+// A file backs at most this many bytes of rows per byte it holds, above a size every file may
+// have: a header word alone never makes the reader allocate and clear gigabytes, while a
+// truncated photograph still loads with its missing rows as zero.  Run-length data expands
+// at most 127 times without deltas.
+constexpr uint64_t kRowsPerFileByte = 256;
+constexpr uint64_t kUnbackedImageBytes = uint64_t(16) << 20;
+
 [[noreturn]] void InvalidBitmap() { throw EInvalidGraphic(msg::kInvalidBitmap); }
 
 uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -76,13 +83,16 @@ RowBuffer AllocateRows(size_t bytes, bool zeroed) {
 }
 
 // Sets the geometry of an image of `width` x `height` (sign kept) at `bits` per pixel and
-// allocates its rows (zeroed or not).  Sizes are computed in 64 bits and bounded.
-void ShapeImage(TBitmapImage& img, int32_t width, int32_t height, int bits, bool zeroed) {
+// allocates its rows (zeroed or not).  Sizes are computed in 64 bits; more than `backed`
+// bytes is an image the file cannot stand for.
+void ShapeImage(TBitmapImage& img, int32_t width, int32_t height, int bits, bool zeroed,
+                uint64_t backed = kMaxImageBytes) {
   if (width < 0 || height == INT32_MIN) InvalidBitmap();
   uint64_t rowBytes = platform::DibRowBytes(width, bits);
   uint64_t total = rowBytes * static_cast<uint64_t>(std::llabs(height));
   if (rowBytes > 0xFFFFFFFFu || total > 0xFFFFFFFFu) InvalidBitmap();
   if (total > kMaxImageBytes) throw EOutOfMemory(msg::kOutOfMemory);
+  if (total > backed) InvalidBitmap();
   img.header.biSize = 40;
   img.header.biWidth = width;
   img.header.biHeight = height;
@@ -375,7 +385,9 @@ std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length) {
     }
   }
 
-  ShapeImage(*img, hd.biWidth, hd.biHeight, bits, false);
+  const uint64_t backed =
+      std::max<uint64_t>(kUnbackedImageBytes, static_cast<uint64_t>(length) * kRowsPerFileByte);
+  ShapeImage(*img, hd.biWidth, hd.biHeight, bits, false, backed);
   // Run-length data without an image size runs to the end of the file: its length has
   // nothing to do with the size of the decoded rows.
   uint64_t count = hd.biSizeImage ? hd.biSizeImage

@@ -329,6 +329,26 @@ TEST(BitmapReadBad, HugeSizesFailWithoutAllocating) {
   }
 }
 
+TEST(BitmapReadBad, ImagesTheFileCannotBackAreRefusedTruncatedOnesLoad) {
+  Bmp b;
+  b.width = 3000;
+  b.height = 3000;  // 27 MB of rows
+  b.pixels.assign(200000, 0x7F);
+  TBitmap bmp;
+  Load(bmp, b.Build());  // 1/135 of the rows present: a truncated file, the rest is zero
+  EXPECT_EQ(bmp.PixelRGB(0, 2999), 0x7F7F7Fu);
+  EXPECT_EQ(bmp.PixelRGB(0, 0), 0u);
+
+  b.pixels.assign(50000, 0x7F);  // 1/540: the header alone speaks for the size
+  try {
+    Load(bmp, b.Build());
+    FAIL() << "loaded";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ(e.Message(), msg::kInvalidBitmap);
+  }
+  EXPECT_EQ(bmp.PixelRGB(0, 2999), 0x7F7F7Fu);
+}
+
 TEST(BitmapReadBad, RunLengthTopDownIsRefused) {
   Bmp b;
   b.bits = 8;
