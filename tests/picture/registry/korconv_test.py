@@ -19,6 +19,7 @@ from PIL import Image
 KORCONV = None
 RUNNER = []
 ENCODING = "utf-8"  # of korconv's messages: UTF-8 natively, Shift-JIS (CP932) under Wine
+SEP = "/"  # the folder separator in arguments: the host's ("\\" under Wine)
 
 
 def run(*args, cwd):
@@ -150,10 +151,10 @@ class Korconv(unittest.TestCase):
             (("a.PNG", "out.bmp"), "拡張子 .PNG の画像形式は処理できません"),
             (("--info", "noext"), "拡張子 . の画像形式は処理できません"),
             (("--info", "missing.bmp"), "ファイル missing.bmp は開けません"),
-            (("--info", "sub/missing.bmp"), "ファイル sub\\missing.bmp は開けません"),
+            (("--info", f"sub{SEP}missing.bmp"), "ファイル sub\\missing.bmp は開けません"),
             (("bad.ico", "out.bmp"), "アイコンイメージが不正です"),
             (("--info", "bad.wmf"), "メタファイルが不正です"),
-            (("ok.bmp", "no/such/dir.bmp"), "ファイル no\\such\\dir.bmp を作成できません"),
+            (("ok.bmp", f"no{SEP}such{SEP}dir.bmp"), "ファイル no\\such\\dir.bmp を作成できません"),
         ]
         for args, message in cases:
             with self.subTest(args):
@@ -171,4 +172,5 @@ if __name__ == "__main__":
     if len(sys.argv) > 2:
         RUNNER = [os.path.abspath(sys.argv[2])]
         ENCODING = "cp932"
+        SEP = "\\"
     unittest.main(argv=sys.argv[:1], verbosity=2)
