@@ -1,8 +1,7 @@
-#!/ usr / bin / python3
-""
-    "Times ifwic.spi on a 6000 x 4000 JPEG and PNG against the imaging codecs alone in the same
-    Wine process : called directly(ifwic_bench.exe) and
-                   through the host's TPicture::LoadFile (ifwic_host_bench.exe); and the JPEG with the native djpeg as the peer figure.
+#!/usr/bin/python3
+"""Times ifwic.spi on a 6000 x 4000 JPEG and PNG against the imaging codecs alone in the same
+Wine process: called directly (ifwic_bench.exe) and through the host's TPicture::LoadFile
+(ifwic_host_bench.exe); and the JPEG with the native djpeg as the peer figure.
 
     spi/ifwic/bench/run_bench.py BUILD_DIR [ROUNDS]
 """
