@@ -98,7 +98,9 @@ TEST_F(ViewerTest, MenusShowItemsWithAcceleratorsShortcutNamesAndSeparators) {
           (::GetMenuState(popup.get(), static_cast<UINT>(i), MF_BYPOSITION) & MF_SEPARATOR) != 0;
       const std::string& want = expected[static_cast<size_t>(m)][static_cast<size_t>(i)];
       EXPECT_EQ(separator, want.empty()) << m << "/" << i;
-      if (!separator) EXPECT_EQ(MenuText(popup.get(), i), want);
+      if (!separator) {
+        EXPECT_EQ(MenuText(popup.get(), i), want);
+      }
     }
   }
   // The three titles sit side by side inside the bar.
