@@ -70,7 +70,6 @@ int BitsPerPixel(Surface& surface) { return surface.bitsPerPixel; }
 
 int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, int xSrc, int ySrc, int wSrc,
                   int hSrc, const void* bits, const void* info, unsigned usage, uint32_t rop) {
-  enum : uint32_t { kSRCAND = 0x008800C6, kSRCINVERT = 0x00660046, kSRCPAINT = 0x00EE0086 };
   if (!bits || !info || usage != kDIB_RGB_COLORS) return 0;
   if (rop != kSRCCOPY && rop != kSRCAND && rop != kSRCINVERT && rop != kSRCPAINT) return 0;
   const auto* in = static_cast<const uint8_t*>(info);

@@ -118,9 +118,9 @@ TEST(SoftCanvas, RasterOperationsCombineWithTheCanvas) {
   struct {
     uint32_t rop, want;
   } cases[] = {{platform::kSRCCOPY, 0xF0F000},
-               {0x008800C6, 0x000000},   // and
-               {0x00660046, 0xFFFF0F},   // xor
-               {0x00EE0086, 0xFFFF0F}};  // or
+               {platform::kSRCAND, 0x000000},
+               {platform::kSRCINVERT, 0xFFFF0F},
+               {platform::kSRCPAINT, 0xFFFF0F}};
   for (auto c : cases) {
     platform::BitmapInfoHeader h{40, 1, 1, 1, 24, 0, 4, 0, 0, 0, 0};
     const uint8_t px[4] = {0x00, 0xF0, 0xF0, 0};
