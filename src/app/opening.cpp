@@ -44,14 +44,18 @@ void TForm1::SavePicture(const std::string& name) {
 
 void TForm1::FitWindow() {
   const int32_t w = Image1->Picture().Width(), h = Image1->Picture().Height();
+  // The steps run on a plan of the window's size, each measuring the client area the window
+  // would have; the window itself is resized once at the end (a picture larger than the
+  // screen would otherwise grow the window past the screen and back on every open).
+  BeginResize();
   SetClientWidth(w);
   SetClientHeight(h + ActionMainMenuBar1->Height());
   SetClientWidth(w);
-  RefreshBounds();
   if (TScreen::Width() < Left() + Width())
     TForm::SetBounds(Left(), Top(), TScreen::Width() - Left(), Height());
   if (TScreen::Height() < Top() + Height())
     TForm::SetBounds(Left(), Top(), Width(), TScreen::Height() - Top());
+  EndResize();
 }
 
 void TForm1::WMDropFiles(HDROP drop) {

@@ -192,13 +192,50 @@ void TForm::SetCaption(const std::string& caption) {
   if (Handle()) ::SetWindowTextW(Handle(), toolkit::Wide(caption).c_str());
 }
 
+void TForm::NeededBars(int fullW, int fullH, bool& needH, bool& needV) const {
+  needH = needV = false;
+  if (!autoScroll_) return;
+  const int cxv = ::GetSystemMetrics(SM_CXVSCROLL), cyh = ::GetSystemMetrics(SM_CYHSCROLL);
+  needH = extentW_ > fullW;
+  needV = extentH_ > fullH - (needH ? cyh : 0);
+  needH = extentW_ > fullW - (needV ? cxv : 0);
+}
+
+void TForm::BeginResize() {
+  if (planning_ || !Handle()) return;
+  RefreshBounds();
+  RECT r{};
+  ::GetClientRect(Handle(), &r);
+  frameW_ = width_ - (r.right + (vbar_ ? ::GetSystemMetrics(SM_CXVSCROLL) : 0));
+  frameH_ = height_ - (r.bottom + (hbar_ ? ::GetSystemMetrics(SM_CYHSCROLL) : 0));
+  planning_ = true;
+}
+
+void TForm::EndResize() {
+  if (!planning_) return;
+  planning_ = false;
+  const int32_t w = width_, h = height_;
+  RefreshBounds();
+  if (w != width_ || h != height_) SetBounds(left_, top_, w, h);
+}
+
 int32_t TForm::ClientWidth() const {
+  if (planning_) {
+    bool needH, needV;
+    NeededBars(width_ - frameW_, height_ - frameH_, needH, needV);
+    return width_ - frameW_ - (needV ? ::GetSystemMetrics(SM_CXVSCROLL) : 0);
+  }
   RECT r{};
   ::GetClientRect(Handle(), &r);
   return r.right - r.left;
 }
 
 int32_t TForm::ClientHeight() const {
+  if (planning_) {
+    bool needH, needV;
+    NeededBars(width_ - frameW_, height_ - frameH_, needH, needV);
+    return height_ - frameH_ - (needH ? ::GetSystemMetrics(SM_CYHSCROLL) : 0);
+  }
   RECT r{};
   ::GetClientRect(Handle(), &r);
   return r.bottom - r.top;
@@ -206,7 +243,7 @@ int32_t TForm::ClientHeight() const {
 
 void TForm::RefreshBounds() {
   RECT r{};
-  if (!Handle() || !::GetWindowRect(Handle(), &r)) return;
+  if (planning_ || !Handle() || !::GetWindowRect(Handle(), &r)) return;
   left_ = r.left;
   top_ = r.top;
   width_ = r.right - r.left;
@@ -214,6 +251,13 @@ void TForm::RefreshBounds() {
 }
 
 void TForm::SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) {
+  if (planning_) {
+    // The size the platform would give: held within its tracking limits.
+    width_ = std::clamp<int32_t>(width, ::GetSystemMetrics(SM_CXMINTRACK), ::GetSystemMetrics(SM_CXMAXTRACK));
+    height_ =
+        std::clamp<int32_t>(height, ::GetSystemMetrics(SM_CYMINTRACK), ::GetSystemMetrics(SM_CYMAXTRACK));
+    return;
+  }
   left_ = left;
   top_ = top;
   width_ = width;
@@ -254,7 +298,7 @@ void TForm::ChildBoundsChanged() {
 }
 
 void TForm::UpdateScrollBars() {
-  if (!Handle() || updating_) return;
+  if (!Handle() || updating_ || planning_) return;
   updating_ = true;
   int32_t extW = 0, extH = 0;
   for (TWinControl* c : children_) {
@@ -266,14 +310,11 @@ void TForm::UpdateScrollBars() {
   extentH_ = extH;
   // The client area without any bar, then the bars each extent needs.
   const int cxv = ::GetSystemMetrics(SM_CXVSCROLL), cyh = ::GetSystemMetrics(SM_CYHSCROLL);
-  int fullW = ClientWidth() + (vbar_ ? cxv : 0);
-  int fullH = ClientHeight() + (hbar_ ? cyh : 0);
-  bool needH = false, needV = false;
-  if (autoScroll_) {
-    needH = extW > fullW;
-    needV = extH > fullH - (needH ? cyh : 0);
-    needH = extW > fullW - (needV ? cxv : 0);
-  }
+  RECT rc{};
+  ::GetClientRect(Handle(), &rc);
+  const int fullW = rc.right + (vbar_ ? cxv : 0), fullH = rc.bottom + (hbar_ ? cyh : 0);
+  bool needH, needV;
+  NeededBars(fullW, fullH, needH, needV);
   const int visW = fullW - (needV ? cxv : 0), visH = fullH - (needH ? cyh : 0);
   hpos_ = needH ? std::clamp(hpos_, 0, std::max(0, extW - visW)) : 0;
   vpos_ = needV ? std::clamp(vpos_, 0, std::max(0, extH - visH)) : 0;
@@ -401,13 +442,6 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_VSCROLL:
       ScrollMessage(SB_VERT, LOWORD(wp));
       return 0;
-    case WM_GETMINMAXINFO: {
-      // Client-size setters may make the window larger than the screen; the position stays.
-      auto* mm = reinterpret_cast<MINMAXINFO*>(lp);
-      mm->ptMaxTrackSize.x = std::max<LONG>(mm->ptMaxTrackSize.x, 65535);
-      mm->ptMaxTrackSize.y = std::max<LONG>(mm->ptMaxTrackSize.y, 65535);
-      return 0;
-    }
     case WM_MOUSEWHEEL: {
       TPoint pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
       DoMouseWheel(GET_WHEEL_DELTA_WPARAM(wp), ShiftStateFromMouseKeys(GET_KEYSTATE_WPARAM(wp)), pt);

@@ -122,6 +122,13 @@ class TForm : public TWinControl {
   void SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) override;
   void RefreshBounds();  // re-reads left/top/width/height from the window
 
+  // A sizing plan: between BeginResize and EndResize the size setters change a planned outer
+  // size, and the client sizes read meanwhile are those the window would have at that size
+  // (frame, the platform's tracking limits, the scroll bars its extent would need); EndResize
+  // resizes the real window once.  Several steps then cost one resize of the window.
+  void BeginResize();
+  void EndResize();
+
   int32_t HorzScrollPosition() const { return hpos_; }
   int32_t VertScrollPosition() const { return vpos_; }
   void SetHorzScrollPosition(int32_t pos) { SetScrollPosition(SB_HORZ, pos); }
@@ -164,6 +171,8 @@ class TForm : public TWinControl {
 
  private:
   void UpdateScrollBars();
+  // The scroll bars the extent needs inside a client area of fullW x fullH without bars.
+  void NeededBars(int fullW, int fullH, bool& needH, bool& needV) const;
   void LayoutChildren();
   void ScrollMessage(int bar, WORD code);
   void SetScrollPosition(int bar, int32_t pos);
@@ -173,6 +182,8 @@ class TForm : public TWinControl {
   int32_t hpos_ = 0, vpos_ = 0, extentW_ = 0, extentH_ = 0;
   bool hbar_ = false, vbar_ = false, autoScroll_ = true, updating_ = false, closed_ = false;
   int wheelAccumulator_ = 0;
+  bool planning_ = false;
+  int32_t frameW_ = 0, frameH_ = 0;  // outer minus client without bars, while planning
 };
 
 // The primary display's size; tests may put another in its place.
