@@ -10,6 +10,7 @@
 #include "picture/icon.h"
 #include "picture/metafile.h"
 #include "picture/picture.h"
+#include "picture/render.h"
 #include "rtl/exceptions.h"
 #include "rtl/format.h"
 #include "rtl/messages.h"
@@ -328,4 +329,25 @@ TEST(PictureAssign, AFailingListenerLeavesNoDanglingGraphic) {
     EXPECT_EQ(p.Width(), 0);
   }
   EXPECT_EQ(TTextGraphic::liveCount, live);
+}
+
+TEST(Render, BitmapsAreCopiedOtherGraphicsReadBackOrWhiteAndEmptyStaysEmpty) {
+  TTextGraphic text;
+  TPointerStream s("OK 3 2", 6);
+  text.LoadStream(s);  // its stream is no BMP file image: a white picture of its size
+  auto white = RenderToBitmap(text);
+  ASSERT_EQ(white->Width(), 3);
+  ASSERT_EQ(white->Height(), 2);
+  EXPECT_EQ(white->BitCount(), 24);
+  EXPECT_EQ(white->PixelRGB(2, 1), 0xFFFFFFu);
+  EXPECT_EQ(ShownBitCount(text), 24);
+
+  auto copy = RenderToBitmap(*white);  // a bitmap: its own image, in another object
+  EXPECT_NE(copy.get(), white.get());
+  EXPECT_EQ(copy->Width(), 3);
+  EXPECT_EQ(copy->PixelRGB(0, 0), 0xFFFFFFu);
+
+  TIcon empty;
+  EXPECT_TRUE(RenderToBitmap(empty)->IsEmpty());
+  EXPECT_EQ(ShownBitCount(empty), 0);
 }
