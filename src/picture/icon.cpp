@@ -176,7 +176,6 @@ uint32_t TIcon::PixelOver(int32_t x, int32_t y, uint32_t background) const {
   const uint8_t* bytes = Data()->bytes.data();
   size_t row = static_cast<size_t>(img.Height - 1 - y);  // rows are stored bottom-up
   const uint8_t* xr = bytes + img.XorOffset + row * img.XorRowBytes();
-  const uint8_t* ar = bytes + img.AndOffset + row * img.AndRowBytes();
   size_t ux = static_cast<size_t>(x);
   uint32_t colour = 0;
   switch (img.BitCount) {
@@ -201,7 +200,11 @@ uint32_t TIcon::PixelOver(int32_t x, int32_t y, uint32_t background) const {
       break;
     }
   }
-  bool transparent = img.HasMask && ((ar[ux / 8] >> (7 - ux % 8)) & 1);
+  bool transparent = false;
+  if (img.HasMask) {
+    const uint8_t* ar = bytes + img.AndOffset + row * img.AndRowBytes();
+    transparent = (ar[ux / 8] >> (7 - ux % 8)) & 1;
+  }
   return (transparent ? background : 0u) ^ colour;
 }
 
