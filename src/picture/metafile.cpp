@@ -2,7 +2,8 @@
 // - placeable Windows metafiles: a 22-byte header (key 0x9AC6CDD7, bounding box in logical
 //   units, units per inch) before the Windows metafile records;
 // - plain Windows metafiles: an 18-byte header and 16-bit records, with no size in the file;
-//   the size is the last window extent the records set (SetWindowExt), else a default;
+//   the size is the last window extent the records set (SetWindowExt), else the reach of the
+//   drawing records' points, else a default;
 // - enhanced metafiles: 32-bit records beginning with the ENHMETAHEADER, whose frame (in
 //   0.01 mm) gives the size at 96 dots per inch, or its device bounds when the frame is empty.
 // Every record is walked and bounds-checked once at load; the bytes are kept as read.
@@ -59,9 +60,72 @@ void SetSize(TMetafileData& d, int64_t w, int64_t h) {
   d.height = static_cast<int32_t>(h);
 }
 
-// Walks the Windows metafile records from `at`; returns the end of the EOF record.  Notes the
-// last window origin and extent the records set.
-size_t WalkWindowsRecords(const ByteReader& r, size_t at, platform::MetafileWindow& window, bool& sawExt) {
+// What a walk over Windows metafile records learns: the last window origin and extent the
+// records set and, for metafiles that set none, how far their drawing reaches.
+struct WindowsScan {
+  platform::MetafileWindow window;
+  bool sawExt = false;
+  int maxX = 0, maxY = 0;  // of the drawing records' points, from the origin
+
+  void Point(int x, int y) {
+    maxX = std::max(maxX, x);
+    maxY = std::max(maxY, y);
+  }
+};
+
+// Notes one record; its 16-bit parameters are read only inside the record.
+void NoteRecord(const ByteReader& r, size_t pos, uint64_t words, uint16_t function, WindowsScan& scan) {
+  const uint64_t count = words - 3;
+  auto param = [&](uint64_t i) { return i < count ? static_cast<int>(r.I16(pos + 6 + 2 * i)) : 0; };
+  auto rect = [&](uint64_t at) {  // bottom, right, top, left
+    if (at + 4 > count) return;
+    scan.Point(param(at + 3), param(at + 2));
+    scan.Point(param(at + 1), param(at));
+  };
+  auto points = [&](uint64_t at, uint64_t n) {  // x, y pairs
+    for (uint64_t i = 0; i < n && at + 2 * i + 1 < count; ++i)
+      scan.Point(param(at + 2 * i), param(at + 2 * i + 1));
+  };
+  switch (function) {
+    case kMetaSetWindowExt:
+      if (count < 2) return;
+      scan.window.extX = param(1);
+      scan.window.extY = param(0);
+      scan.sawExt = true;
+      return;
+    case kMetaSetWindowOrg:
+      if (count < 2) return;
+      scan.window.orgX = param(1);
+      scan.window.orgY = param(0);
+      return;
+    case 0x0213:  // LineTo (y, x)
+    case 0x0214:  // MoveTo
+      if (count >= 2) scan.Point(param(1), param(0));
+      return;
+    case 0x041B:  // Rectangle
+    case 0x0418:  // Ellipse
+      return rect(0);
+    case 0x061C:  // RoundRect: corner height and width first
+      return rect(2);
+    case 0x0817:  // Arc, Pie, Chord: end and start points first
+    case 0x081A:
+    case 0x0830:
+      return rect(4);
+    case 0x0324:  // Polygon, Polyline: point count, points
+    case 0x0325:
+      return points(1, static_cast<uint16_t>(param(0)));
+    case 0x0538: {  // PolyPolygon: polygon count, point counts, points
+      uint64_t polygons = static_cast<uint16_t>(param(0)), total = 0;
+      for (uint64_t i = 0; i < polygons; ++i) total += static_cast<uint16_t>(param(1 + i));
+      return points(1 + polygons, total);
+    }
+    default:
+      return;
+  }
+}
+
+// Walks the Windows metafile records from `at`; returns the end of the EOF record.
+size_t WalkWindowsRecords(const ByteReader& r, size_t at, WindowsScan& scan) {
   uint16_t type = r.U16(at), headerWords = r.U16(at + 2), version = r.U16(at + 4);
   if ((type != 1 && type != 2) || headerWords != kWmfHeaderSize / 2 ||
       (version != 0x0100 && version != 0x0300))
@@ -73,31 +137,20 @@ size_t WalkWindowsRecords(const ByteReader& r, size_t at, platform::MetafileWind
     if (words < 3 || !r.Has(pos, words * 2)) Invalid();
     size_t next = pos + static_cast<size_t>(words * 2);
     if (function == kMetaEof) return next;
-    if ((function == kMetaSetWindowExt || function == kMetaSetWindowOrg) && words >= 5) {
-      int y = r.I16(pos + 6), x = r.I16(pos + 8);
-      if (function == kMetaSetWindowExt) {
-        window.extX = x;
-        window.extY = y;
-        sawExt = true;
-      } else {
-        window.orgX = x;
-        window.orgY = y;
-      }
-    }
+    NoteRecord(r, pos, words, function, scan);
     pos = next;
   }
 }
 
 void ReadWindows(const ByteReader& r, TMetafileData& d) {
-  bool sawExt = false;
+  WindowsScan scan;
   if (r.U32(0) == kPlaceableKey) {
     d.kind = TMetafileKind::mkPlaceable;
     int left = r.I16(6), top = r.I16(8), right = r.I16(10), bottom = r.I16(12);
     uint16_t inch = r.U16(14);
     if (inch == 0) Invalid();
     d.playOffset = kPlaceableSize;
-    platform::MetafileWindow ignored;
-    size_t end = WalkWindowsRecords(r, kPlaceableSize, ignored, sawExt);
+    size_t end = WalkWindowsRecords(r, kPlaceableSize, scan);
     d.bytes.assign(r.Data(), r.Data() + end);
     d.window = {left, top, right - left, bottom - top};
     if (right == left || bottom == top) Invalid();
@@ -105,11 +158,15 @@ void ReadWindows(const ByteReader& r, TMetafileData& d) {
     return;
   }
   d.kind = TMetafileKind::mkWindows;
-  size_t end = WalkWindowsRecords(r, 0, d.window, sawExt);
+  size_t end = WalkWindowsRecords(r, 0, scan);
   d.bytes.assign(r.Data(), r.Data() + end);
-  if (!sawExt || d.window.extX == 0 || d.window.extY == 0) {
-    d.window.extX = TMetafile::kDefaultSide;
-    d.window.extY = TMetafile::kDefaultSide;
+  d.window = scan.window;
+  if (!scan.sawExt || d.window.extX == 0 || d.window.extY == 0) {
+    // No window extent: the drawing is in device units from the window origin, and reaches
+    // as far as its points do.
+    int w = scan.maxX - d.window.orgX, h = scan.maxY - d.window.orgY;
+    d.window.extX = w > 0 ? w : TMetafile::kDefaultSide;
+    d.window.extY = h > 0 ? h : TMetafile::kDefaultSide;
   }
   SetSize(d, d.window.extX, d.window.extY);
 }

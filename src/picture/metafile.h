@@ -23,7 +23,8 @@ class TMetafile : public TKeptImageGraphic {
   // file's frame are scaled down to it, keeping their proportions, so that drawing and
   // rendering stay within what GDI and memory allow.
   static constexpr int32_t kMaxSide = 8192;
-  // The size of a plain Windows metafile that names no window extent.
+  // The side of a plain Windows metafile that names no window extent and whose drawing gives
+  // no size either.
   static constexpr int32_t kDefaultSide = 256;
 
   TMetafile();

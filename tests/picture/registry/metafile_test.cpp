@@ -60,6 +60,22 @@ TEST(MetafileSize, PlainWindowsMetafilesUseTheirLastWindowExtent) {
   EXPECT_EQ(mf.Height(), TMetafile::kDefaultSide);
 }
 
+TEST(MetafileSize, PlainWindowsMetafilesWithoutExtentReachAsFarAsTheirDrawing) {
+  TMetafile mf;
+  // Rectangle (10, 10)-(300, 40), a line to (20, 150), a polygon reaching x 320.
+  Load(mf, BuildWmf({{0x041B, {40, 300, 10, 10}},
+                     {0x0214, {0, 0}},
+                     {0x0213, {150, 20}},
+                     {0x0324, {3, 0, 0, 320, 5, 7, 9}}}));
+  EXPECT_EQ(mf.Width(), 320);
+  EXPECT_EQ(mf.Height(), 150);
+  EXPECT_EQ(mf.Window().extX, 320);
+  // A polygon whose count claims more points than the record holds reads only its own.
+  Load(mf, BuildWmf({{0x0324, {900, 60, 70}}, {0x0538, {2, 1, 900, 80, 90}}}));
+  EXPECT_EQ(mf.Width(), 80);
+  EXPECT_EQ(mf.Height(), 90);
+}
+
 TEST(MetafileSize, EnhancedUsesItsFrameOrElseItsBounds) {
   TMetafile mf;
   Load(mf, Emf(2540, 1270));
