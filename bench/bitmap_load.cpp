@@ -248,7 +248,7 @@ int main(int argc, char** argv) {
                            "for information: no runs, the file is as large as its rows");
     benchratio::PrintRatio(what, times, "picture_load_rle8flat", "read_bytes_rle8flat",
                            "for information: the decoded rows are 6 x the file");
-    benchratio::PrintRatio(what, times, "picture_load_rle8flat", "read_bytes_rle8",
+    benchratio::PrintRatio(what, times, "picture_load_rle8flat", "read_bytes_rle8noise",
                            "for information: against reading as many bytes as the rows hold");
   }
   const size_t pixels24 = static_cast<size_t>((kWidth * 3 + 3) / 4 * 4) * kHeight;
