@@ -41,7 +41,11 @@ PaletteHandle SelectPalette(Surface& surface, PaletteHandle palette, bool forceB
 }
 
 unsigned RealizePalette(Surface& surface) { return ::RealizePalette(surface.Handle()); }
-int SetStretchBltMode(Surface& surface, int mode) { return ::SetStretchBltMode(surface.Handle(), mode); }
+int SetStretchBltMode(Surface& surface, int mode) {
+  const int old = ::SetStretchBltMode(surface.Handle(), mode);
+  if (mode == HALFTONE) ::SetBrushOrgEx(surface.Handle(), 0, 0, nullptr);  // as halftoning requires
+  return old;
+}
 int GetStretchBltMode(Surface& surface) { return ::GetStretchBltMode(surface.Handle()); }
 uint32_t CopyMode(Surface& surface) { return surface.copyMode; }
 
