@@ -75,6 +75,7 @@ TApplication& Application() {
 }
 
 void TApplication::Run() {
+  if (terminated_) return;
   running_ = true;
   if (mainForm_ && mainForm_->Handle()) {
     if (showCommand_ == SW_SHOWMAXIMIZED)
@@ -82,9 +83,10 @@ void TApplication::Run() {
     else if (showCommand_ == SW_SHOWMINNOACTIVE)
       ::ShowWindow(mainForm_->Handle(), SW_SHOWMINNOACTIVE);
   }
+  // The loop ends on the quit message that Terminate posts, so none is left in the queue.
   MSG m;
-  while (!terminated_) {
-    BOOL r = ::GetMessageW(&m, nullptr, 0, 0);
+  for (;;) {
+    const BOOL r = ::GetMessageW(&m, nullptr, 0, 0);
     if (r == 0 || r == -1) break;
     ::TranslateMessage(&m);
     ::DispatchMessageW(&m);

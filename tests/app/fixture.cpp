@@ -140,6 +140,7 @@ void ViewerTest::TearDown() {
 }
 
 TForm1& ViewerTest::Start(const std::string& args) {
+  form_.reset();  // one plug-in set at a time
   form_ = std::make_unique<TForm1>(nullptr, "Korvale2.exe " + args);
   Application().SetMainForm(form_.get());
   Pump();

@@ -178,3 +178,25 @@ TEST_F(ViewerTest, TheExitCommandCloses) {
   EXPECT_TRUE(f.Closed());
   EXPECT_TRUE(Application().Terminated());
 }
+
+TEST_F(ViewerTest, TheStartShowCommandMaximisesOrMinimisesWhenTheLoopStarts) {
+  const int original = Application().StartShowCommand();
+  struct Case {
+    int command;
+    bool zoomed, iconic;
+  } cases[] = {
+      {SW_SHOWMAXIMIZED, true, false}, {SW_SHOWMINNOACTIVE, false, true}, {SW_SHOWNORMAL, false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    TForm1& f = Start();
+    EXPECT_FALSE(::IsZoomed(f.Handle()) || ::IsIconic(f.Handle()));  // as designed until the loop runs
+    Application().SetStartShowCommand(c.command);
+    ::PostMessageW(f.Handle(), WM_CLOSE, 0, 0);
+    Application().Run();  // shows as asked, then the posted close ends the loop
+    EXPECT_TRUE(f.Closed());
+    EXPECT_EQ(::IsZoomed(f.Handle()) != 0, c.zoomed);
+    EXPECT_EQ(::IsIconic(f.Handle()) != 0, c.iconic);
+    Application().ResetTerminated();
+  }
+  Application().SetStartShowCommand(original);
+}
