@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "rtl/streams.h"
 #include "toolkit/application.h"
+#include "toolkit/handles.h"
 
 TForm1* Form1 = nullptr;
 
@@ -15,9 +16,8 @@ namespace {
 // designed position by a font the design never saw.
 int DesignScale(int value) {
   static const int ppi = [] {
-    HDC dc = ::GetDC(nullptr);
-    int v = ::GetDeviceCaps(dc, LOGPIXELSY);
-    ::ReleaseDC(nullptr, dc);
+    toolkit::WindowDC screen(nullptr);
+    const int v = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
     return v > 0 ? v : 96;
   }();
   return ppi == 96 ? value : ::MulDiv(value, ppi, 96);

@@ -1,5 +1,5 @@
-// Owning wrappers for the Win32 resources the toolkit creates: windows, GDI objects, menus,
-// device contexts and objects selected into them.  Each releases its resource exactly once.
+// Owning wrappers for the Win32 resources the toolkit creates: fonts, menus, device contexts
+// and objects selected into them.  Each releases its resource exactly once.
 #ifndef KORVALE_TOOLKIT_HANDLES_H
 #define KORVALE_TOOLKIT_HANDLES_H
 
@@ -35,13 +35,10 @@ class UniqueHandle {
   H h_ = nullptr;
 };
 
-inline BOOL WINAPI DeleteGdiObject(HGDIOBJ h) { return ::DeleteObject(h); }
 inline BOOL WINAPI DeleteFontObject(HFONT h) { return ::DeleteObject(h); }
-inline BOOL WINAPI DeleteBrushObject(HBRUSH h) { return ::DeleteObject(h); }
 
-using WindowHandle = UniqueHandle<HWND, ::DestroyWindow>;
+// Windows themselves are owned by their control objects (TWinControl destroys its window).
 using FontHandle = UniqueHandle<HFONT, DeleteFontObject>;
-using BrushHandle = UniqueHandle<HBRUSH, DeleteBrushObject>;
 using MenuHandle = UniqueHandle<HMENU, ::DestroyMenu>;
 
 // A window's device context from GetDC, released with ReleaseDC.
@@ -89,22 +86,6 @@ class SelectedObject {
  private:
   HDC dc_;
   HGDIOBJ previous_;
-};
-
-// A block of global memory freed on scope exit unless released (drop handles in tests).
-class GlobalMemory {
- public:
-  GlobalMemory(UINT flags, SIZE_T size) : h_(::GlobalAlloc(flags, size)) {}
-  ~GlobalMemory() {
-    if (h_) ::GlobalFree(h_);
-  }
-  GlobalMemory(const GlobalMemory&) = delete;
-  GlobalMemory& operator=(const GlobalMemory&) = delete;
-  HGLOBAL get() const { return h_; }
-  HGLOBAL release() { return std::exchange(h_, nullptr); }
-
- private:
-  HGLOBAL h_;
 };
 
 }  // namespace toolkit
