@@ -140,15 +140,16 @@ class Korconv(unittest.TestCase):
                     self.assertEqual(written.convert("RGB").getextrema(), ((255, 255), (255, 255), (255, 255)))
 
     def test_failures_exit_1_with_the_systems_message(self):
-        Image.new("RGB", (4, 4)).save(self.path("a.png"))
+        # An extension that neither the registry nor any plug-in beside korconv declares.
+        Image.new("RGB", (4, 4)).save(self.path("a.qqz"), format="PNG")
         with open(self.path("bad.ico"), "wb") as f:
             f.write(b"\0\0\1\0\1\0" + b"\xff" * 16)
         with open(self.path("bad.wmf"), "wb") as f:
             f.write(b"not a metafile at all")
         Image.new("RGB", (4, 4)).save(self.path("ok.bmp"))
         cases = [
-            (("--info", "a.png"), "拡張子 .png の画像形式は処理できません"),
-            (("a.PNG", "out.bmp"), "拡張子 .PNG の画像形式は処理できません"),
+            (("--info", "a.qqz"), "拡張子 .qqz の画像形式は処理できません"),
+            (("a.QQZ", "out.bmp"), "拡張子 .QQZ の画像形式は処理できません"),
             (("--info", "noext"), "拡張子 . の画像形式は処理できません"),
             (("--info", "missing.bmp"), "ファイル missing.bmp は開けません"),
             (("--info", f"sub{SEP}missing.bmp"), "ファイル sub\\missing.bmp は開けません"),
