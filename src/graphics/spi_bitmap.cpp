@@ -53,6 +53,12 @@ std::unique_ptr<TGraphic> TryLoad(LoadKind kind, TGraphicClass pluginClass, TStr
       } else {
         g->LoadStream(*stream);
       }
+      // When the plug-ins came first, an empty bitmap (the plain reader takes no data at all
+      // for an empty picture) means nothing was read: a zero-length photo.png is no picture.
+      if (!bitmapFirst && cls == bitmapClass && g->IsEmpty()) {
+        if (stream) stream->SetPosition(position);
+        continue;
+      }
       return g;
     } catch (const ESPIPluginFault&) {
       if (!fault) fault = std::current_exception();

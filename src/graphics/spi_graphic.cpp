@@ -91,8 +91,12 @@ void TSPIGraphic::DrawInRect(platform::Surface& surface, const TRect& rect) {
     platform::RealizePalette(surface);
   }
   const int previousMode = platform::SetStretchBltMode(surface, platform::kCOLORONCOLOR);
+  // The source height is the picture's row count: a top-down picture says so by the negative
+  // height in its own header, and a negative source height would name a rectangle outside it
+  // (GDI then draws nothing).
+  const int32_t sourceHeight = layout_.Height < 0 ? -layout_.Height : layout_.Height;
   platform::StretchDIBits(surface, rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top, 0, 0,
-                          layout_.Width, layout_.Height, source_->Bits(), source_->BitmapInfo(),
+                          layout_.Width, sourceHeight, source_->Bits(), source_->BitmapInfo(),
                           platform::kDIB_RGB_COLORS, platform::CopyMode(surface));
   platform::SetStretchBltMode(surface, previousMode);
   if (palette) platform::SelectPalette(surface, previousPalette, true);

@@ -152,6 +152,25 @@ TEST_F(PluginBitmap, FailedStreamLoadLeavesThePositionWhereItWas) {
   EXPECT_TRUE(b.IsEmpty());
 }
 
+TEST_F(PluginBitmap, EmptyFileOfAPluginFormatIsNoPicture) {
+  // The plug-ins come first for photo.kvp and refuse it; the plain reader would take the empty
+  // file for an empty bitmap, which must not count as read.  An empty photo.bmp still loads as
+  // the empty bitmap the bitmap reader makes of it.
+  TSPIBitmap b;
+  Kvp k;
+  b.LoadFile(dir.Write("shown.kvp", k.File()));
+  try {
+    b.LoadFile(dir.Write("empty.kvp", ""));
+    FAIL() << "an empty file loaded";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ(e.Message(), "Susie Plugins could not decode");
+  }
+  EXPECT_EQ(b.Width(), k.width);
+  TSPIBitmap plain;
+  plain.LoadFile(dir.Write("empty.bmp", ""));
+  EXPECT_TRUE(plain.IsEmpty());
+}
+
 TEST_F(PluginBitmap, FourBitPictureTakesACopyOfThePluginPalette) {
   Kvp k;
   k.bits = 4;

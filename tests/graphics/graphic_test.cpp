@@ -311,6 +311,19 @@ TEST_F(PluginGraphic, DrawingStretchesBottomUpRows) {
     for (int x = 0; x < 4; ++x) EXPECT_EQ(canvas.Pixel(x, y), k.RGB(x / 2, y / 2)) << x << "," << y;
 }
 
+TEST_F(PluginGraphic, DrawingShowsTopDownRowsTheRightWayUp) {
+  Kvp k;
+  k.width = 3;
+  k.height = -2;
+  TSPIGraphic g;
+  Load(g, k);
+  EXPECT_EQ(g.Height(), -2);
+  platform::Surface canvas(3, 2, 0x777777);
+  g.DrawInRect(canvas, TRect{0, 0, 3, 2});
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(canvas.Pixel(x, y), k.RGB(x, y)) << x << "," << y;
+}
+
 TEST_F(PluginGraphic, EmptyGraphicDrawsNothing) {
   TSPIGraphic g;
   platform::Surface canvas(2, 2, 0xABCDEF);
