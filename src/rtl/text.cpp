@@ -65,7 +65,10 @@ std::string IncludeTrailingPathDelimiter(const std::string& path) {
 
 std::string AnsiLowerCase(const std::string& s) { return platform::AnsiCharLower(s); }
 
-std::string UpperCaseAscii(const std::string& s) {
+namespace {
+// Maps the single-byte characters from..from+25 onto to..to+25, leaving double-byte
+// characters (whose trail bytes can look like letters) as they stand.
+std::string MapAsciiLetters(const std::string& s, char from, char to) {
   std::string out = s;
   for (size_t i = 0; i < out.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(out[i]);
@@ -73,23 +76,16 @@ std::string UpperCaseAscii(const std::string& s) {
       ++i;
       continue;
     }
-    if (c >= 'a' && c <= 'z') out[i] = static_cast<char>(c - 'a' + 'A');
+    if (c >= static_cast<unsigned char>(from) && c <= static_cast<unsigned char>(from + 25))
+      out[i] = static_cast<char>(c - from + to);
   }
   return out;
 }
+}  // namespace
 
-std::string LowerCaseAscii(const std::string& s) {
-  std::string out = s;
-  for (size_t i = 0; i < out.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(out[i]);
-    if (platform::IsDBCSLeadByte(c) && i + 1 < out.size()) {
-      ++i;
-      continue;
-    }
-    if (c >= 'A' && c <= 'Z') out[i] = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
+std::string UpperCaseAscii(const std::string& s) { return MapAsciiLetters(s, 'a', 'A'); }
+
+std::string LowerCaseAscii(const std::string& s) { return MapAsciiLetters(s, 'A', 'a'); }
 
 bool SameText(const std::string& a, const std::string& b) {
   return a.size() == b.size() && LowerCaseAscii(a) == LowerCaseAscii(b);

@@ -34,8 +34,9 @@ int MapErrno(int e) {
 void SetError() { g_last_error = MapErrno(errno); }
 }  // namespace
 
-// "\" -> "/" outside double-byte characters.
-std::string ToHost(const std::string& path) {
+namespace {
+// Replaces one separator byte by another outside double-byte characters.
+std::string SwapSeparator(const std::string& path, char from, char to) {
   std::string out = path;
   for (size_t i = 0; i < out.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(out[i]);
@@ -43,23 +44,15 @@ std::string ToHost(const std::string& path) {
       ++i;
       continue;
     }
-    if (c == '\\') out[i] = '/';
+    if (c == static_cast<unsigned char>(from)) out[i] = to;
   }
   return out;
 }
+}  // namespace
 
-std::string FromHost(const std::string& path) {
-  std::string out = path;
-  for (size_t i = 0; i < out.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(out[i]);
-    if (IsDBCSLeadByte(c) && i + 1 < out.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '/') out[i] = '\\';
-  }
-  return out;
-}
+std::string ToHost(const std::string& path) { return SwapSeparator(path, '\\', '/'); }
+
+std::string FromHost(const std::string& path) { return SwapSeparator(path, '/', '\\'); }
 
 FileHandle FileOpenRead(const std::string& name) {
   int fd = ::open(ToHost(name).c_str(), O_RDONLY | O_CLOEXEC);
