@@ -120,8 +120,15 @@ class RleDecoder {
         rle4_(rle4) {}
 
   void Run(const uint8_t* data, size_t size) {
+    if (!rle4_) {
+      for (unsigned v = 0; v < 256; ++v) std::memset(splat_[v], static_cast<int>(v), kChunk);
+    }
     size_t i = 0;
     while (i + 1 < size && y_ < height_) {
+      if (!rle4_) {
+        i = Runs8(data, size, i);
+        if (i + 1 >= size || y_ >= height_) break;
+      }
       const uint8_t count = data[i], code = data[i + 1];
       i += 2;
       if (count > 0) {  // an encoded run: one byte (RLE4: its two nibbles alternately)
@@ -161,6 +168,44 @@ class RleDecoder {
   }
 
  private:
+  // Every 8-bit run is first written as one fixed chunk of this many bytes (the bytes past the
+  // run are rewritten later: the cursor only moves forward), then the rest if it is longer.
+  static constexpr size_t kChunk = 32;
+
+  // Decodes 8-bit encoded and absolute runs that lie wholly inside the current row, from
+  // data[i] on, and returns where it stopped: at an escape, a run to be clipped, the last
+  // chunk of the rows or the last bytes of the data, which the general step handles.  One
+  // bounds test per run, one fixed-size copy from the run's bytes or from a row of its
+  // repeated value, and a second copy only for runs longer than the chunk.  (Choosing the
+  // source by mask instead of by branch measured slower: the predicted branch lets the next
+  // run's bytes load before this run is done.)
+  size_t Runs8(const uint8_t* data, size_t size, size_t i) {
+    if (x_ > width_) return i;
+    size_t at = y_ * rowBytes_ + x_;
+    ZeroTo(at);
+    const size_t rowEnd = y_ * rowBytes_ + width_;
+    while (i + 2 + kChunk <= size) {
+      const unsigned count = data[i], code = data[i + 1];
+      const size_t len = count ? count : code;
+      if ((count == 0 && code < 3) || at + len > rowEnd || at + kChunk > total_) break;
+      const uint8_t* from = count ? splat_[code] : data + i + 2;
+      std::memcpy(rows_ + at, from, kChunk);
+      if (len > kChunk) {
+        if (count) {
+          std::memset(rows_ + at + kChunk, static_cast<int>(code), len - kChunk);
+        } else {
+          if (i + 2 + len > size) break;
+          std::memcpy(rows_ + at + kChunk, from + kChunk, len - kChunk);
+        }
+      }
+      at += len;
+      i += count ? 2 : 2 + code + (code & 1);
+    }
+    x_ = at - y_ * rowBytes_;
+    filled_ = at;
+    return i;
+  }
+
   size_t Room() const { return y_ < height_ && x_ < width_ ? width_ - x_ : 0; }
   void ZeroTo(size_t offset) {
     if (offset > filled_) {
@@ -196,6 +241,7 @@ class RleDecoder {
   size_t rowBytes_, total_, width_, height_;
   bool rle4_;
   size_t x_ = 0, y_ = 0, filled_ = 0;
+  uint8_t splat_[256][kChunk];  // row v holds kChunk bytes of value v (8-bit data only)
 };
 
 size_t ColorTableDefault(int bits) { return bits == 1 ? 2 : bits == 4 ? 16 : bits == 8 ? 256 : 0; }
