@@ -4,6 +4,7 @@
 //   probe find SECONDS        wait for the window; prints caption|cw|ch|ox|oy|iw|ih|ww|wh
 //   probe key VK [ctrl|alt]   a key press (with Ctrl or Alt held) as real keyboard input
 //   probe close               asks the window to close
+//   probe box SECONDS         waits for a message box of the viewer; prints caption|text, presses OK
 #include <windows.h>
 
 #include <cstdio>
@@ -37,6 +38,43 @@ int Report(HWND w) {
   ::GetWindowRect(w, &wr);
   std::printf("%s|%ld|%ld|%ld|%ld|%ld|%ld|%ld|%ld\n", Utf8(caption).c_str(), rc.right, rc.bottom, o.x, o.y,
               ir.right - ir.left, ir.bottom - ir.top, wr.right - wr.left, wr.bottom - wr.top);
+  return 0;
+}
+
+struct BoxSearch {
+  DWORD process;
+  HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND w, LPARAM lp) {
+  auto* search = reinterpret_cast<BoxSearch*>(lp);
+  wchar_t cls[64] = {};
+  ::GetClassNameW(w, cls, 64);
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(w, &process);
+  if (process != search->process || !::IsWindowVisible(w) || std::wstring(cls) != L"#32770") return TRUE;
+  search->found = w;
+  return FALSE;
+}
+
+// Waits for a message box the viewer's process shows, reports its caption and text and closes
+// it with its OK button.
+int Box(HWND viewer, int seconds) {
+  BoxSearch search{0, nullptr};
+  ::GetWindowThreadProcessId(viewer, &search.process);
+  for (int i = 0; i < seconds * 10 && !search.found; ++i) {
+    ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) ::Sleep(100);
+  }
+  if (!search.found) {
+    std::printf("no box\n");
+    return 1;
+  }
+  wchar_t caption[256] = {}, text[1024] = {};
+  ::GetWindowTextW(search.found, caption, 256);
+  ::GetDlgItemTextW(search.found, 0xFFFF, text, 1024);
+  std::printf("%s|%s\n", Utf8(caption).c_str(), Utf8(text).c_str());
+  ::PostMessageW(search.found, WM_COMMAND, IDOK, 0);
   return 0;
 }
 
@@ -82,6 +120,7 @@ int main(int argc, char** argv) {
     ::Sleep(300);
     return Report(w);
   }
+  if (cmd == "box") return Box(w, argc > 2 ? std::atoi(argv[2]) : 20);
   if (cmd == "close") {
     ::PostMessageW(w, WM_CLOSE, 0, 0);
     std::printf("closed\n");
