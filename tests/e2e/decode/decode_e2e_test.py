@@ -12,17 +12,14 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from susie_folder import SusieFolderMixin, windows_path  # noqa: E402
 
 from PIL import Image
 
 EXE = PROBE = PLUGIN = WINE_RUN = None
-KEY = r"HKCU\Software\Dorvenik\Susie\Plug-in"
-
-
-def windows_path(host):
-    return "Z:" + host.replace("/", "\\")
 
 
 def quad(i):
@@ -68,26 +65,12 @@ def bmp(width, height):
 
 
 @unittest.skipUnless(os.environ.get("DISPLAY"), "needs a display (run under xvfb-run)")
-class ViewerOpensPluginPictures(unittest.TestCase):
+class ViewerOpensPluginPictures(SusieFolderMixin, unittest.TestCase):
+    PREFIX = "korvale-e2e-decode-"
+
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="korvale-e2e-decode-")
-        self.env = dict(os.environ)
-        self.env["WINEPREFIX"] = os.path.join(os.path.dirname(os.path.dirname(EXE)), "wineprefix")
-        self.app = os.path.join(self.dir, "app")
-        os.mkdir(self.app)
-        self.exe = os.path.join(self.app, "Korvale2.exe")
-        shutil.copy(EXE, self.exe)
-        self.plugins = os.path.join(self.dir, "plug-ins")
-        os.mkdir(self.plugins)
+        super().setUp()
         shutil.copy(PLUGIN, os.path.join(self.plugins, "kvpdec.spi"))
-        self.wine("reg", "add", KEY, "/v", "Path", "/t", "REG_SZ", "/d", windows_path(self.plugins), "/f")
-
-    def tearDown(self):
-        self.wine("reg", "delete", KEY, "/f")
-        shutil.rmtree(self.dir, ignore_errors=True)
-
-    def wine(self, *args, **kw):
-        return subprocess.run([WINE_RUN] + list(args), env=self.env, capture_output=True, timeout=120, **kw)
 
     def test_steps_zooms_and_saves_plugin_pictures(self):
         pictures = os.path.join(self.dir, "pictures")
@@ -136,4 +119,5 @@ class ViewerOpensPluginPictures(unittest.TestCase):
 
 if __name__ == "__main__":
     EXE, PROBE, PLUGIN, WINE_RUN = sys.argv[1:5]
+    SusieFolderMixin.EXE, SusieFolderMixin.WINE_RUN = EXE, WINE_RUN
     unittest.main(argv=sys.argv[:1])

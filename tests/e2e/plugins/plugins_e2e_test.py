@@ -9,38 +9,17 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from susie_folder import SusieFolderMixin, windows_path  # noqa: E402
+
 EXE = PROBE = FIXTURES = WINE_RUN = None
-KEY = r"HKCU\Software\Dorvenik\Susie\Plug-in"
-
-
-def windows_path(host):
-    return "Z:" + host.replace("/", "\\")
 
 
 @unittest.skipUnless(os.environ.get("DISPLAY"), "needs a display (run under xvfb-run)")
-class ViewerWithPlugins(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="korvale-e2e-plugins-")
-        self.env = dict(os.environ)
-        self.env["WINEPREFIX"] = os.path.join(os.path.dirname(os.path.dirname(EXE)), "wineprefix")
-        # The viewer runs from a folder of its own, so only the registry's plug-ins are found.
-        self.app = os.path.join(self.dir, "app")
-        os.mkdir(self.app)
-        self.exe = os.path.join(self.app, "Korvale2.exe")
-        shutil.copy(EXE, self.exe)
-        self.plugins = os.path.join(self.dir, "plug-ins")
-        os.mkdir(self.plugins)
-        self.wine("reg", "add", KEY, "/v", "Path", "/t", "REG_SZ", "/d", windows_path(self.plugins), "/f")
-
-    def tearDown(self):
-        self.wine("reg", "delete", KEY, "/f")
-        shutil.rmtree(self.dir, ignore_errors=True)
-
-    def wine(self, *args, **kw):
-        return subprocess.run([WINE_RUN] + list(args), env=self.env, capture_output=True, timeout=120, **kw)
+class ViewerWithPlugins(SusieFolderMixin, unittest.TestCase):
+    PREFIX = "korvale-e2e-plugins-"
 
     def add(self, fixture, name):
         shutil.copy(os.path.join(FIXTURES, fixture + ".spi"), os.path.join(self.plugins, name))
@@ -90,4 +69,5 @@ class ViewerWithPlugins(unittest.TestCase):
 
 if __name__ == "__main__":
     EXE, PROBE, FIXTURES, WINE_RUN = sys.argv[1:5]
+    SusieFolderMixin.EXE, SusieFolderMixin.WINE_RUN = EXE, WINE_RUN
     unittest.main(argv=sys.argv[:1])
