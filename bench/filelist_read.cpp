@@ -16,6 +16,7 @@
 
 #include "picture/filelist.h"
 #include "platform/files.h"
+#include "ratio.h"
 
 namespace {
 
@@ -65,37 +66,6 @@ void ApplyPathRead(benchmark::State& state) {
   }
 }
 
-// Keeps the real and CPU time per iteration of every run (the medians of the repetitions), to
-// print the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      real[r.benchmark_name()] = r.GetAdjustedRealTime();
-      cpu[r.benchmark_name()] = r.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> real, cpu;
-};
-
-double Median(const std::map<std::string, double>& times, const std::string& name) {
-  for (const auto& t : times)
-    if (t.first.rfind(name, 0) == 0 && t.first.size() > 7 &&
-        t.first.compare(t.first.size() - 7, 7, "_median") == 0)
-      return t.second;
-  return 0;
-}
-
-void PrintRatio(const char* what, const std::map<std::string, double>& times) {
-  const double base = Median(times, "bare_enumeration_20000");
-  const double read = Median(times, "filelist_applypath_20000");
-  if (base > 0 && read > 0)
-    std::printf(
-        "ratio (%s, medians) filelist_applypath_20000 / bare_enumeration_20000 = %.2f (aim: at most 2.00)\n",
-        what, read / base);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,10 +74,11 @@ int main(int argc, char** argv) {
   for (auto* b : {benchmark::RegisterBenchmark("bare_enumeration_20000", BareEnumeration),
                   benchmark::RegisterBenchmark("filelist_applypath_20000", ApplyPathRead)})
     b->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-  RatioReporter reporter;
+  benchratio::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  PrintRatio("real time", reporter.real);
-  PrintRatio("CPU time", reporter.cpu);
+  for (auto [what, times] : {std::pair{"real time", &reporter.real}, std::pair{"CPU time", &reporter.cpu}})
+    benchratio::PrintRatio(what, *times, "filelist_applypath_20000", "bare_enumeration_20000",
+                           "aim: at most 2.00");
   std::error_code ignored;
   std::filesystem::remove_all(g_host_folder, ignored);
   benchmark::Shutdown();
