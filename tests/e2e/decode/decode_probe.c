@@ -18,39 +18,7 @@
 
 static DWORD g_timeout = 30000;
 
-static void PrintUtf8(const wchar_t* text) {
-  char buf[4096];
-  if (WideCharToMultiByte(CP_UTF8, 0, text, -1, buf, sizeof buf, NULL, NULL) > 0) fputs(buf, stdout);
-}
-
-struct Find {
-  const wchar_t* prefix;
-  const wchar_t* cls;
-  HWND found;
-};
-
-static BOOL CALLBACK FindTop(HWND hwnd, LPARAM lp) {
-  struct Find* f = (struct Find*)lp;
-  wchar_t text[512], cls[128];
-  if (!IsWindowVisible(hwnd)) return TRUE;
-  GetWindowTextW(hwnd, text, 512);
-  GetClassNameW(hwnd, cls, 128);
-  if (f->cls && wcscmp(cls, f->cls) != 0) return TRUE;
-  if (f->prefix && wcsncmp(text, f->prefix, wcslen(f->prefix)) != 0) return TRUE;
-  f->found = hwnd;
-  return FALSE;
-}
-
-static HWND WaitTop(const wchar_t* prefix, const wchar_t* cls) {
-  DWORD start = GetTickCount();
-  do {
-    struct Find f = {prefix, cls, NULL};
-    EnumWindows(FindTop, (LPARAM)&f);
-    if (f.found) return f.found;
-    Sleep(100);
-  } while (GetTickCount() - start < g_timeout);
-  return NULL;
-}
+#include "../probe_windows.h"
 
 static void Key(WORD vk, int up) {
   INPUT in;
@@ -108,7 +76,7 @@ static int Save(HWND main, const wchar_t* out) {
   Sleep(500);
   Key('Y', 0);
   Key('Y', 1);
-  dialog = WaitTop(NULL, L"#32770");
+  dialog = WaitTop(NULL, 0, L"#32770", g_timeout);
   if (!dialog) return 0;
   Sleep(500);
   /* The file name box of the explorer-style dialog (cmb13), or the old style's edit (edt1). */
@@ -132,7 +100,7 @@ int main(int argc, char** argv) {
   g_timeout = (DWORD)strtoul(argv[1], NULL, 10);
   steps = atoi(argv[2]);
   MultiByteToWideChar(CP_UTF8, 0, argv[3], -1, out, 1024);
-  main = WaitTop(L"Korvale2 - ", NULL);
+  main = WaitTop(L"Korvale2 - ", 1, NULL, g_timeout);
   if (!main) return 2;
   Sleep(500);
   Report(main);

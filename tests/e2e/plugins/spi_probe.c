@@ -14,43 +14,7 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-static void PrintUtf8(const wchar_t* text) {
-  char buf[8192];
-  int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, buf, sizeof buf, NULL, NULL);
-  if (n > 0) fputs(buf, stdout);
-}
-
-struct Find {
-  const wchar_t* caption; /* exact caption, or a prefix when prefix is set */
-  int prefix;
-  const wchar_t* cls; /* window class, or NULL */
-  HWND found;
-};
-
-static BOOL CALLBACK FindTop(HWND hwnd, LPARAM lp) {
-  struct Find* f = (struct Find*)lp;
-  wchar_t text[512], cls[128];
-  if (!IsWindowVisible(hwnd)) return TRUE;
-  GetWindowTextW(hwnd, text, 512);
-  GetClassNameW(hwnd, cls, 128);
-  if (f->cls && wcscmp(cls, f->cls) != 0) return TRUE;
-  if (f->caption &&
-      (f->prefix ? wcsncmp(text, f->caption, wcslen(f->caption)) : wcscmp(text, f->caption)) != 0)
-    return TRUE;
-  f->found = hwnd;
-  return FALSE;
-}
-
-static HWND WaitTop(const wchar_t* caption, int prefix, const wchar_t* cls, DWORD timeout) {
-  DWORD start = GetTickCount();
-  do {
-    struct Find f = {caption, prefix, cls, NULL};
-    EnumWindows(FindTop, (LPARAM)&f);
-    if (f.found) return f.found;
-    Sleep(100);
-  } while (GetTickCount() - start < timeout);
-  return NULL;
-}
+#include "../probe_windows.h"
 
 static int Fatal(DWORD timeout) {
   wchar_t text[4096];
