@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/korvale02.h"
+#include "platform/dynlib.h"
 #include "platform/files.h"
 #include "rtl/exceptions.h"
 #include "rtl/messages.h"
@@ -29,6 +30,7 @@ void FatalError(const char* className, const std::string& message) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  platform::RestrictLibrarySearch();
   try {
     return RunViewer();
   } catch (const Exception& e) {

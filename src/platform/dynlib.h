@@ -1,5 +1,5 @@
 // Dynamic libraries: load by name, look up an export, ask the loaded file's full path, release.
-// Win32: LoadLibraryA, GetProcAddress, GetModuleFileNameA, FreeLibrary.  POSIX: dlopen, dlsym,
+// Win32: LoadLibraryExA, GetProcAddress, GetModuleFileNameA, FreeLibrary.  POSIX: dlopen, dlsym,
 // dladdr (falling back to /proc/self/maps), dlclose; names go through the "\" <-> "/" mapping of
 // the file seam.
 #ifndef KORVALE_PLATFORM_DYNLIB_H
@@ -12,7 +12,16 @@ namespace platform {
 
 using LibraryHandle = void*;
 
-// Null when the file cannot be loaded as a library.  Each call takes one more reference.
+// Takes the current folder off the process's library search path, and where the system allows it
+// limits the search to the program's folder and the system folder, so that no library lying in
+// a picture folder (which the folder list makes current) is ever loaded.  Called first thing in
+// every program's entry.  Natively nothing: the POSIX loader never searches the current folder.
+void RestrictLibrarySearch();
+
+// Null when the file cannot be loaded as a library.  Each call takes one more reference.  A name
+// with a folder is loaded from that file (made absolute first), and the libraries it depends on
+// are searched in its own folder before the program's and the system's; a bare name is searched
+// for on the restricted path only.
 LibraryHandle LoadLib(const std::string& fileName);
 // The export's address, or null.
 void* LibProc(LibraryHandle lib, const char* name);

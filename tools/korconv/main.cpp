@@ -14,6 +14,7 @@
 #include "picture/picture.h"
 #include "picture/render.h"
 #include "platform/console.h"
+#include "platform/dynlib.h"
 #include "plugins/spis.h"
 #include "rtl/exceptions.h"
 #include "rtl/messages.h"
@@ -110,6 +111,7 @@ int Run(const std::vector<std::string>& argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::RestrictLibrarySearch();
   std::vector<std::string> args(argv + 1, argv + argc);
   try {
     TSPIs plugins(nullptr);

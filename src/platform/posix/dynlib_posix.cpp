@@ -34,6 +34,8 @@ std::string MappedFileOf(uintptr_t address) {
 }
 }  // namespace
 
+void RestrictLibrarySearch() {}
+
 LibraryHandle LoadLib(const std::string& fileName) {
   if (fileName.empty()) return nullptr;
   return ::dlopen(ToHost(fileName).c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -6,10 +6,52 @@
 
 namespace platform {
 
+namespace {
+// The search flags of newer systems, named here because older headers may lack them.
+constexpr DWORD kSearchDllLoadDir = 0x00000100;   // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+constexpr DWORD kSearchDefaultDirs = 0x00001000;  // LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+
+// True once SetDefaultDllDirectories succeeded: LoadLibraryEx then takes the search flags.
+bool& SearchFlagsAvailable() {
+  static bool available = false;
+  return available;
+}
+
+bool HasFolder(const std::string& name) { return name.find_first_of("\\/:") != std::string::npos; }
+
+// The absolute form of a name with a folder (LoadLibraryEx's own-folder search needs one).
+std::string AbsoluteName(const std::string& name) {
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD n = ::GetFullPathNameA(name.c_str(), sizeof buffer, buffer, nullptr);
+  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : name;
+}
+}  // namespace
+
+void RestrictLibrarySearch() {
+  ::SetDllDirectoryW(L"");
+  using SetDefaultDirs = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  auto setDefault = kernel ? reinterpret_cast<SetDefaultDirs>(reinterpret_cast<void*>(
+                                 ::GetProcAddress(kernel, "SetDefaultDllDirectories")))
+                           : nullptr;
+  if (setDefault && setDefault(kSearchDefaultDirs)) SearchFlagsAvailable() = true;
+}
+
 LibraryHandle LoadLib(const std::string& fileName) {
+  if (fileName.empty()) return nullptr;
   // No "cannot find DLL" box from the system: a file that is no library is skipped quietly.
   UINT old = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE h = ::LoadLibraryA(fileName.c_str());
+  HMODULE h = nullptr;
+  if (!HasFolder(fileName)) {
+    h = ::LoadLibraryExA(fileName.c_str(), nullptr, 0);
+  } else {
+    const std::string full = AbsoluteName(fileName);
+    if (SearchFlagsAvailable())
+      h = ::LoadLibraryExA(full.c_str(), nullptr, kSearchDllLoadDir | kSearchDefaultDirs);
+    // Systems without the search flags: the altered order puts the library's own folder first.
+    if (!h && (!SearchFlagsAvailable() || ::GetLastError() == ERROR_INVALID_PARAMETER))
+      h = ::LoadLibraryExA(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
   ::SetErrorMode(old);
   return reinterpret_cast<LibraryHandle>(h);
 }
