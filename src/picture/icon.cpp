@@ -9,6 +9,7 @@
 
 #include "picture/readers.h"
 #include "platform/dib.h"
+#include "platform/dib_layout.h"
 #include "rtl/exceptions.h"
 #include "rtl/messages.h"
 
@@ -27,7 +28,7 @@ constexpr int32_t kMaxSide = 0x7FFF;
 
 [[noreturn]] void Invalid() { throw EInvalidGraphic(msg::kInvalidIcon); }
 
-size_t RowBytes(int64_t width, int bits) { return static_cast<size_t>((width * bits + 31) / 32 * 4); }
+size_t RowBytes(int64_t width, int bits) { return static_cast<size_t>(KorDibRowBytes(width, bits)); }
 
 bool IsPng(const ByteReader& r, size_t at) {
   static const uint8_t kSig[4] = {0x89, 'P', 'N', 'G'};
@@ -132,17 +133,13 @@ uint32_t Blend(uint32_t fg, uint32_t bg, unsigned alpha) {
 // A BITMAPINFO block: a 40-byte header for width x height (bottom-up) and the colour table.
 std::vector<uint8_t> DibInfo(int32_t width, int32_t height, int bits, const uint8_t* colours,
                              uint32_t count) {
-  std::vector<uint8_t> info(40 + size_t{count} * 4);
   platform::BitmapInfoHeader h{};
   h.biSize = 40;
   h.biWidth = width;
   h.biHeight = height;
   h.biPlanes = 1;
   h.biBitCount = static_cast<uint16_t>(bits);
-  h.biClrUsed = count;
-  std::memcpy(info.data(), &h, 40);
-  if (count) std::memcpy(info.data() + 40, colours, size_t{count} * 4);
-  return info;
+  return platform::MakeBitmapInfo(h, nullptr, colours, count);
 }
 
 }  // namespace

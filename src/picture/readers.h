@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/dib_layout.h"
+
 class ByteReader {
  public:
   using FailFn = void (*)();  // must not return
@@ -20,14 +22,8 @@ class ByteReader {
   bool Has(uint64_t at, uint64_t count) const { return at <= size_ && count <= size_ - at; }
 
   uint8_t U8(size_t at) const { return Check(at, 1)[0]; }
-  uint16_t U16(size_t at) const {
-    const uint8_t* p = Check(at, 2);
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-  }
-  uint32_t U32(size_t at) const {
-    const uint8_t* p = Check(at, 4);
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-  }
+  uint16_t U16(size_t at) const { return KorLe16(Check(at, 2)); }
+  uint32_t U32(size_t at) const { return KorLe32(Check(at, 4)); }
   int16_t I16(size_t at) const { return static_cast<int16_t>(U16(at)); }
   int32_t I32(size_t at) const { return static_cast<int32_t>(U32(at)); }
 

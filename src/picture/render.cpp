@@ -5,6 +5,7 @@
 #include "picture/icon.h"
 #include "picture/metafile.h"
 #include "platform/dib.h"
+#include "platform/dib_layout.h"
 #include "rtl/exceptions.h"
 #include "rtl/messages.h"
 
@@ -17,7 +18,7 @@ constexpr uint32_t kWhite = 0x00FFFFFF;
 class BmpCanvas {
  public:
   BmpCanvas(int32_t width, int32_t height) : width_(width), height_(height) {
-    rowBytes_ = (static_cast<uint64_t>(width) * 24 + 31) / 32 * 4;
+    rowBytes_ = KorDibRowBytes(width, 24);
     uint64_t imageBytes = rowBytes_ * static_cast<uint64_t>(height);
     uint64_t fileBytes = 14 + 40 + imageBytes;
     if (fileBytes > 0xFFFFFFFFu) throw EOutOfMemory(msg::kOutOfMemory);

@@ -2,7 +2,10 @@
 #ifndef KORVALE_PLATFORM_DIB_H
 #define KORVALE_PLATFORM_DIB_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace platform {
 
@@ -50,6 +53,23 @@ static_assert(sizeof(BitmapInfoHeader) == 40, "BITMAPINFOHEADER is 40 bytes");
 static_assert(sizeof(RgbQuad) == 4, "RGBQUAD is 4 bytes");
 
 enum : uint32_t { kBI_RGB = 0, kBI_RLE8 = 1, kBI_RLE4 = 2, kBI_BITFIELDS = 3 };
+
+// A BITMAPINFO block as the drawing calls take it: the 40-byte `header` with biClrUsed set to
+// `colorCount`, the three bit-field masks when `masks` is given, then `colorCount` 4-byte colour
+// entries from `colors`.
+inline std::vector<uint8_t> MakeBitmapInfo(BitmapInfoHeader header, const uint32_t* masks, const void* colors,
+                                           size_t colorCount) {
+  header.biClrUsed = static_cast<uint32_t>(colorCount);
+  std::vector<uint8_t> info(sizeof header + (masks ? 12 : 0) + colorCount * sizeof(RgbQuad));
+  std::memcpy(info.data(), &header, sizeof header);
+  size_t at = sizeof header;
+  if (masks) {
+    std::memcpy(info.data() + at, masks, 12);  // little-endian, as the block is
+    at += 12;
+  }
+  if (colorCount) std::memcpy(info.data() + at, colors, colorCount * sizeof(RgbQuad));
+  return info;
+}
 
 }  // namespace platform
 

@@ -96,12 +96,6 @@ class DibPixels {
   MaskChannel red_, green_, blue_;
 };
 
-// Bytes of one row padded to 32 bits, in 64-bit arithmetic (0 for a negative width).
-inline uint64_t DibRowBytes(int64_t width, int bitCount) {
-  if (width <= 0 || bitCount <= 0) return 0;
-  return ((static_cast<uint64_t>(width) * static_cast<uint64_t>(bitCount) + 31) / 32) * 4;
-}
-
 }  // namespace platform
 
 #endif

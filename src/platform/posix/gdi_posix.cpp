@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/dib_layout.h"
 #include "platform/dib_pixels.h"
 #include "platform/gdi.h"
 #include "platform/posix/soft_canvas.h"
@@ -17,11 +18,6 @@ namespace {
 struct SoftPalette {
   std::vector<PaletteEntry> entries;
 };
-
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Source index for destination step i of n, mapping n steps onto m source steps.
 inline int64_t Nearest(int64_t i, int64_t n, int64_t m) { return (2 * i + 1) * m / (2 * n); }
@@ -73,7 +69,7 @@ int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, 
   if (!bits || !info || usage != kDIB_RGB_COLORS) return 0;
   if (rop != kSRCCOPY && rop != kSRCAND && rop != kSRCINVERT && rop != kSRCPAINT) return 0;
   const auto* in = static_cast<const uint8_t*>(info);
-  const uint32_t size = Le32(in);
+  const uint32_t size = KorLe32(in);
   int64_t width, height;
   int bitCount;
   uint32_t compression = kBI_RGB, clrUsed = 0;
@@ -105,7 +101,7 @@ int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, 
   const uint8_t* table = in + size;
   if (compression == kBI_BITFIELDS) {
     const uint8_t* m = in + 40;  // after a 40-byte header, or its own fields in a longer one
-    for (int k = 0; k < 3; ++k) masks[k] = Le32(m + 4 * k);
+    for (int k = 0; k < 3; ++k) masks[k] = KorLe32(m + 4 * k);
     if (size == 40) table += 12;
   }
   size_t colorCount = clrUsed ? clrUsed : (bitCount <= 8 ? size_t(1) << bitCount : 0);
@@ -115,7 +111,7 @@ int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, 
     const uint8_t* e = table + k * entrySize;
     colors[k] = RgbQuad{e[0], e[1], e[2], 0};
   }
-  const size_t rowBytes = static_cast<size_t>(DibRowBytes(width, bitCount));
+  const size_t rowBytes = static_cast<size_t>(KorDibRowBytes(width, bitCount));
   DibPixels pixels(bitCount, compression, static_cast<const uint8_t*>(bits), rowBytes, colors.data(),
                    colors.size(), masks);
 
