@@ -6,9 +6,11 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "com.h"
 #include "plugins/spi_api.h"
+#include "pixels.h"
 #include "sniff.h"
 #include "wic_picture.h"
 
@@ -21,22 +23,41 @@ using ifwic::Container;
 // GetPictureInfo reads this much of a file for the header parse.
 constexpr size_t kHeaderLimit = 256 * 1024;
 
-const char* const kInfo[] = {
-    "00IN",
-    "ifwic.spi version 1.0: PNG, JPEG, GIF, TIFF through the Windows Imaging Component",
-    "*.png",
-    "PNG",
-    "*.jpg;*.jpeg;*.jpe;*.jfif",
-    "JPEG",
-    "*.gif",
-    "GIF (first frame)",
-    "*.tif;*.tiff",
-    "TIFF (first page)",
-    "*.jxr;*.wdp",
-    "JPEG XR",
+const char kKind[] = "00IN";
+const char kAbout[] = "ifwic.spi version 1.1: PNG, JPEG, GIF, TIFF through the Windows Imaging Component";
+
+struct Format {
+  const char* patterns;
+  const char* description;
 };
-constexpr int kJpegXrInfo = 10;  // the last pair, declared only where it decodes
-constexpr int kInfoCount = sizeof kInfo / sizeof kInfo[0];
+// One format each, for the descriptions.  JPEG XR, the last, is declared only where it decodes.
+const Format kFormats[] = {
+    {"*.png", "PNG"},
+    {"*.jpg;*.jpeg;*.jpe;*.jfif", "JPEG"},
+    {"*.gif", "GIF (first frame)"},
+    {"*.tif;*.tiff", "TIFF (first page)"},
+    {"*.jxr;*.wdp", "JPEG XR"},
+};
+constexpr int kFormatCount = sizeof kFormats / sizeof kFormats[0];
+
+// Information text number `n`, or an empty one past the end.  The first format item holds every
+// pattern, because a host that takes one item per plug-in for its folder list takes the first.
+std::string infoText(int n, bool jpegXr) {
+  const int formats = jpegXr ? kFormatCount : kFormatCount - 1;
+  if (n == 0) return kKind;
+  if (n == 1) return kAbout;
+  if (n == 2 || n == 3) {
+    std::string all;
+    for (int i = 0; i < formats; ++i) {
+      if (i) all += n == 2 ? ";" : ", ";
+      all += n == 2 ? kFormats[i].patterns : kFormats[i].description;
+    }
+    return all;
+  }
+  const int item = (n - 4) / 2;
+  if (item >= formats) return std::string();
+  return n % 2 == 0 ? kFormats[item].patterns : kFormats[item].description;
+}
 
 bool jpegXrAvailable() {
   ifwic::ComScope com;
@@ -75,10 +96,18 @@ int pictureInfo(const char* buf, spi_len_t len, uint32_t flag, SPI_PICTINFO* inf
   const ifwic::HeaderInfo header = ifwic::readHeaderInfo(container, head.data(), head.size());
   if (header.known && header.width && header.height && header.width <= 0x7FFFFFFF &&
       header.height <= 0x7FFFFFFF) {
-    const ifwic::Density density = ifwic::readDensity(container, head.data(), head.size());
-    *info = SPI_PICTINFO{
-        0,         0,         static_cast<int32_t>(header.width), static_cast<int32_t>(header.height),
-        density.x, density.y, static_cast<int16_t>(header.depth), nullptr};
+    ifwic::Density density = ifwic::readDensity(container, head.data(), head.size());
+    // The size and density of the picture as it is returned: upright.
+    const int orientation = ifwic::readOrientation(container, head.data(), head.size());
+    uint32_t width, height;
+    ifwic::uprightSize(orientation, header.width, header.height, width, height);
+    if (orientation >= 5) density = ifwic::Density{density.y, density.x};
+    *info = SPI_PICTINFO{};
+    info->width = static_cast<int32_t>(width);
+    info->height = static_cast<int32_t>(height);
+    info->x_density = density.x;
+    info->y_density = density.y;
+    info->colorDepth = static_cast<int16_t>(header.depth);
     return SPI_SUCCESS;
   }
   // Containers whose layout only the codec knows (TIFF, JPEG XR) are opened whole.
@@ -112,16 +141,19 @@ int picture(const char* buf, spi_len_t len, uint32_t flag, HLOCAL* infoHandle, H
 }  // namespace
 
 IFWIC_EXPORT int32_t SPI_CALL GetPluginInfo(int32_t infono, char* buf, int32_t buflen) {
-  if (!buf || buflen <= 0 || infono < 0 || infono >= kInfoCount) return 0;
+  if (!buf || buflen <= 0 || infono < 0) return 0;
+  std::string text;
   try {
-    if (infono >= kJpegXrInfo && !jpegXrAvailable()) return 0;
+    // Only the format items ask the codecs; JPEG XR's own item is the one after the others.
+    const bool formats = infono >= 2;
+    text = infoText(infono, formats && jpegXrAvailable());
   } catch (...) {
     return 0;
   }
-  const char* text = kInfo[infono];
-  size_t n = std::strlen(text);
+  size_t n = text.size();
+  if (n == 0) return 0;
   if (n > static_cast<size_t>(buflen) - 1) n = static_cast<size_t>(buflen) - 1;
-  std::memcpy(buf, text, n);
+  std::memcpy(buf, text.data(), n);
   buf[n] = '\0';
   return static_cast<int32_t>(n);
 }

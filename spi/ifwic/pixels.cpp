@@ -1,5 +1,7 @@
 #include "pixels.h"
 
+#include <cstring>
+
 namespace ifwic {
 
 int bitsPerPixel(SourceLayout layout) {
@@ -134,6 +136,22 @@ void indexedRow(SourceLayout layout, OutputKind out, const uint8_t* src, uint8_t
   }
 }
 
+// A grey sample as stored, at the layout's own bit depth.
+uint32_t rawGray(SourceLayout layout, const uint8_t* src, uint32_t x) {
+  switch (layout) {
+    case SourceLayout::Gray1:
+      return packedSample(src, x, 1);
+    case SourceLayout::Gray2:
+      return packedSample(src, x, 2);
+    case SourceLayout::Gray4:
+      return packedSample(src, x, 4);
+    case SourceLayout::Gray8:
+      return src[x];
+    default:
+      return le16(src + 2 * x);
+  }
+}
+
 uint8_t grayAt(SourceLayout layout, const uint8_t* src, uint32_t x) {
   switch (layout) {
     case SourceLayout::Gray1:
@@ -236,6 +254,94 @@ void convertRow(SourceLayout layout, OutputKind out, const uint8_t* src, uint8_t
         break;
     }
   }
+}
+
+bool keyable(SourceLayout layout, bool greyKey, int fileDepth) {
+  if (greyKey) return isGray(layout) && bitsPerPixel(layout) == fileDepth;
+  switch (layout) {
+    case SourceLayout::Bgr24:
+    case SourceLayout::Rgb24:
+      return fileDepth == 8;
+    case SourceLayout::Rgb48:
+    case SourceLayout::Bgr48:
+      return fileDepth == 16;
+    default:
+      return false;
+  }
+}
+
+void convertKeyedRow(SourceLayout layout, const uint8_t* src, uint8_t* dst, uint32_t width,
+                     const uint16_t key[3]) {
+  if (isGray(layout)) {
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint8_t v = rawGray(layout, src, x) == key[0] ? 255 : grayAt(layout, src, x);
+      writeBgr(dst + 3 * x, v, v, v);
+    }
+    return;
+  }
+  // Red, green and blue as stored, then the row as 24-bit BGR.
+  const bool wide = layout == SourceLayout::Rgb48 || layout == SourceLayout::Bgr48;
+  const bool bgr = layout == SourceLayout::Bgr24 || layout == SourceLayout::Bgr48;
+  const uint32_t step = wide ? 6 : 3;
+  convertRow(layout, OutputKind::Bgr24, src, dst, width, nullptr, 0);
+  for (uint32_t x = 0; x < width; ++x) {
+    const uint8_t* s = src + step * x;
+    uint32_t c[3];
+    for (int i = 0; i < 3; ++i) c[i] = wide ? le16(s + 2 * i) : s[i];
+    const uint32_t r = bgr ? c[2] : c[0], g = c[1], b = bgr ? c[0] : c[2];
+    if (r == key[0] && g == key[1] && b == key[2]) writeBgr(dst + 3 * x, 255, 255, 255);
+  }
+}
+
+void uprightSize(int orientation, uint32_t width, uint32_t height, uint32_t& uprightWidth,
+                 uint32_t& uprightHeight) {
+  const bool turned = orientation >= 5 && orientation <= 8;
+  uprightWidth = turned ? height : width;
+  uprightHeight = turned ? width : height;
+}
+
+void placeRow(int orientation, const uint8_t* row, uint32_t y, uint32_t width, uint32_t height, int bytes,
+              uint8_t* dib, uint64_t stride) {
+  // Where pixel 0 of the row lands upright (ux, uy), and which way the following ones go.
+  uint64_t ux = 0, uy = 0;
+  int dx = 0, dy = 0;
+  switch (orientation) {
+    case 2:
+      ux = width - 1, uy = y, dx = -1;
+      break;
+    case 3:
+      ux = width - 1, uy = height - 1 - y, dx = -1;
+      break;
+    case 4:
+      ux = 0, uy = height - 1 - y, dx = 1;
+      break;
+    case 5:
+      ux = y, uy = 0, dy = 1;
+      break;
+    case 6:
+      ux = height - 1 - y, uy = 0, dy = 1;
+      break;
+    case 7:
+      ux = height - 1 - y, uy = width - 1, dy = -1;
+      break;
+    case 8:
+      ux = y, uy = width - 1, dy = -1;
+      break;
+    default:
+      ux = 0, uy = y, dx = 1;
+      break;
+  }
+  const uint64_t uprightHeight = orientation >= 5 && orientation <= 8 ? width : height;
+  // Bottom-up: upright row uy is DIB row uprightHeight - 1 - uy.
+  int64_t at = static_cast<int64_t>((uprightHeight - 1 - uy) * stride + ux * bytes);
+  const int64_t step =
+      static_cast<int64_t>(dx) * bytes - static_cast<int64_t>(dy) * static_cast<int64_t>(stride);
+  if (step == bytes) {
+    std::memcpy(dib + at, row, static_cast<size_t>(width) * bytes);
+    return;
+  }
+  for (uint32_t x = 0; x < width; ++x, at += step)
+    std::memcpy(dib + at, row + static_cast<size_t>(x) * bytes, bytes);
 }
 
 }  // namespace ifwic

@@ -72,6 +72,23 @@ inline uint8_t overWhite8(uint32_t c, uint32_t a) {
 void convertRow(SourceLayout layout, OutputKind out, const uint8_t* src, uint8_t* dst, uint32_t width,
                 const PaletteEntry* palette, int paletteCount);
 
+// Colour keys (a PNG's tRNS on grey or true colour): whether the key can be matched in rows of
+// this layout, which hold the file's samples at their own bit depth `fileDepth` (1 to 16).
+bool keyable(SourceLayout layout, bool greyKey, int fileDepth);
+// Converts one row of a keyable layout to 24-bit BGR: pixels whose samples equal the key (grey:
+// key[0]; colour: red, green, blue) are transparent and become white.
+void convertKeyedRow(SourceLayout layout, const uint8_t* src, uint8_t* dst, uint32_t width,
+                     const uint16_t key[3]);
+
+// The upright size of a `width` x `height` picture stored in an orientation from 1 to 8 (as the
+// EXIF tag numbers them): the sides swap for 5 to 8.
+void uprightSize(int orientation, uint32_t width, uint32_t height, uint32_t& uprightWidth,
+                 uint32_t& uprightHeight);
+// Puts stored row `y` of a `width` x `height` picture, `bytes` per pixel, where the orientation
+// turns it in a bottom-up DIB of the upright size whose rows are `stride` bytes apart.
+void placeRow(int orientation, const uint8_t* row, uint32_t y, uint32_t width, uint32_t height, int bytes,
+              uint8_t* dib, uint64_t stride);
+
 }  // namespace ifwic
 
 #endif

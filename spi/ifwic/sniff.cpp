@@ -41,24 +41,37 @@ Density pngDensity(const uint8_t* data, size_t size) {
   return d;
 }
 
-Density jfifDensity(const uint8_t* data, size_t size) {
-  Density d;
+// Walks the segments of a JPEG before its first scan, passing over fill bytes.  `visit(marker,
+// segment, length)` sees each marker with its segment from the length field on (`length` bytes,
+// all within the data) and returns true to stop the walk.
+template <class Visit>
+void walkJpegHeaders(const uint8_t* data, size_t size, Visit visit) {
   size_t pos = 2;
   while (pos + 4 <= size && data[pos] == 0xFF) {
     const uint8_t marker = data[pos + 1];
-    if (marker == 0xDA || marker == 0xD9) break;  // no density before the first scan
-    const uint32_t length = be16(data + pos + 2);
-    if (length < 2 || length > size - pos - 2) break;
-    if (marker == 0xE0 && length >= 14 && std::memcmp(data + pos + 4, "JFIF", 5) == 0) {
-      const uint8_t* s = data + pos + 4;
-      const uint8_t units = s[7];
-      const double scale = units == 1 ? 1.0 : units == 2 ? 2.54 : 0.0;
-      d.x = clampDpi(be16(s + 8) * scale);
-      d.y = clampDpi(be16(s + 10) * scale);
-      break;
+    if (marker == 0xFF) {
+      ++pos;
+      continue;
     }
+    if (marker == 0xDA || marker == 0xD9) return;
+    const uint32_t length = be16(data + pos + 2);
+    if (length < 2 || length > size - pos - 2) return;
+    if (visit(marker, data + pos + 2, length)) return;
     pos += 2 + length;
   }
+}
+
+Density jfifDensity(const uint8_t* data, size_t size) {
+  Density d;
+  walkJpegHeaders(data, size, [&](uint8_t marker, const uint8_t* segment, uint32_t length) {
+    if (marker != 0xE0 || length < 14 || std::memcmp(segment + 2, "JFIF", 5) != 0) return false;
+    const uint8_t* s = segment + 2;
+    const uint8_t units = s[7];
+    const double scale = units == 1 ? 1.0 : units == 2 ? 2.54 : 0.0;
+    d.x = clampDpi(be16(s + 8) * scale);
+    d.y = clampDpi(be16(s + 10) * scale);
+    return true;
+  });
   return d;
 }
 
@@ -95,6 +108,26 @@ class TiffReader {
     return d;
   }
 
+  // The Orientation tag (274) of the first directory, 1 to 8; 1 when absent or broken.
+  int orientation() const {
+    uint32_t ifd, count;
+    if (!u32(4, ifd) || !u16(ifd, count)) return 1;
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint64_t entry = static_cast<uint64_t>(ifd) + 2 + 12ull * i;
+      uint32_t tag, type, value = 0;
+      if (!u16(entry, tag) || !u16(entry + 2, type)) return 1;
+      if (tag != 274) continue;
+      const bool read = type == 3 ? u16(entry + 8, value) : type == 4 ? u32(entry + 8, value) : false;
+      return read && value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+    }
+    return 1;
+  }
+
+  // True when the bytes start with a TIFF header of either byte order.
+  static bool header(const uint8_t* data, size_t size) {
+    return size >= 8 && (std::memcmp(data, "II*\0", 4) == 0 || std::memcmp(data, "MM\0*", 4) == 0);
+  }
+
  private:
   bool u16(uint64_t at, uint32_t& v) const {
     if (at + 2 > size_) return false;
@@ -113,6 +146,19 @@ class TiffReader {
   size_t size_;
   bool little_;
 };
+
+// The orientation of the first EXIF segment before the first scan.
+int jpegOrientation(const uint8_t* data, size_t size) {
+  int orientation = 1;
+  walkJpegHeaders(data, size, [&](uint8_t marker, const uint8_t* segment, uint32_t length) {
+    if (marker != 0xE1 || length < 8 || std::memcmp(segment + 2, "Exif\0\0", 6) != 0) return false;
+    const uint8_t* tiff = segment + 8;
+    const size_t tiffSize = length - 8;
+    if (TiffReader::header(tiff, tiffSize)) orientation = TiffReader(tiff, tiffSize).orientation();
+    return true;
+  });
+  return orientation;
+}
 
 HeaderInfo pngHeader(const uint8_t* data, size_t size) {
   HeaderInfo info;
@@ -141,25 +187,15 @@ HeaderInfo pngHeader(const uint8_t* data, size_t size) {
 
 HeaderInfo jpegHeader(const uint8_t* data, size_t size) {
   HeaderInfo info;
-  size_t pos = 2;
-  while (pos + 4 <= size && data[pos] == 0xFF) {
-    const uint8_t marker = data[pos + 1];
-    if (marker == 0xFF) {
-      ++pos;
-      continue;
-    }
-    const uint32_t length = be16(data + pos + 2);
-    if (length < 2 || length > size - pos - 2 || marker == 0xDA || marker == 0xD9) break;
+  walkJpegHeaders(data, size, [&](uint8_t marker, const uint8_t* segment, uint32_t length) {
     const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-    if (frame && length >= 8) {
-      info.height = be16(data + pos + 5);
-      info.width = be16(data + pos + 7);
-      info.depth = data[pos + 9] == 1 ? 8 : 24;
-      info.known = true;
-      break;
-    }
-    pos += 2 + length;
-  }
+    if (!frame || length < 8) return false;
+    info.height = be16(segment + 3);
+    info.width = be16(segment + 5);
+    info.depth = segment[7] == 1 ? 8 : 24;
+    info.known = true;
+    return true;
+  });
   return info;
 }
 
@@ -190,7 +226,8 @@ HeaderInfo gifHeader(const uint8_t* data, size_t size) {
       if (globalTable && !transparency && data[11] < globalColours) info.background = data[11];
       const bool paletteFill = !info.framePartial || (!info.localTable && info.background >= 0);
       info.depth = transparency || !paletteFill ? 24 : 8;
-      info.known = info.frameWidth && info.frameHeight;
+      // A frame with neither table has no colours of its own: the codec is asked, and refuses.
+      info.known = info.frameWidth && info.frameHeight && (globalTable || info.localTable);
       return info;
     }
     if (kind != 0x21 || pos + 2 > size) return info;
@@ -232,6 +269,38 @@ Container identify(const uint8_t* data, size_t size) {
   return Container::None;
 }
 
+// CRC-32 as PNG uses it (polynomial 0xEDB88320), one byte at a time through a table.
+uint32_t crc32(const uint8_t* data, size_t size) {
+  static const struct Table {
+    uint32_t v[256];
+    Table() {
+      for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        v[n] = c;
+      }
+    }
+  } table;
+  uint32_t c = 0xFFFFFFFFu;
+  for (size_t i = 0; i < size; ++i) c = table.v[(c ^ data[i]) & 0xFF] ^ (c >> 8);
+  return c ^ 0xFFFFFFFFu;
+}
+
+bool pngChunksIntact(const uint8_t* data, size_t size) {
+  if (size < 8 || std::memcmp(data, kPng, 8) != 0) return false;
+  size_t pos = 8;
+  while (pos + 12 <= size) {
+    const uint32_t length = be32(data + pos);
+    if (length > size - pos - 12) return false;
+    const uint8_t* type = data + pos + 4;
+    const bool critical = type[0] >= 'A' && type[0] <= 'Z';
+    if (critical && crc32(type, 4 + static_cast<size_t>(length)) != be32(type + 4 + length)) return false;
+    if (std::memcmp(type, "IEND", 4) == 0) return true;
+    pos += 12 + static_cast<size_t>(length);
+  }
+  return false;
+}
+
 bool jpegComplete(const uint8_t* data, size_t size) {
   if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
   size_t pos = 2;
@@ -267,6 +336,66 @@ bool jpegComplete(const uint8_t* data, size_t size) {
       }
     }
   }
+}
+
+int readOrientation(Container container, const uint8_t* data, size_t size) {
+  switch (container) {
+    case Container::Jpeg:
+      return jpegOrientation(data, size);
+    case Container::Tiff:
+      return TiffReader::header(data, size) ? TiffReader(data, size).orientation() : 1;
+    default:
+      return 1;
+  }
+}
+
+ColourKey readPngColourKey(const uint8_t* data, size_t size) {
+  ColourKey key;
+  if (size < 33 || std::memcmp(data, kPng, 8) != 0 || std::memcmp(data + 12, "IHDR", 4) != 0) return key;
+  const uint8_t colourType = data[25];
+  if (colourType != 0 && colourType != 2) return key;
+  size_t pos = 33;
+  while (pos + 8 <= size) {
+    const uint32_t length = be32(data + pos);
+    if (std::memcmp(data + pos + 4, "IDAT", 4) == 0 || length > size - pos - 8) break;
+    if (std::memcmp(data + pos + 4, "tRNS", 4) == 0) {
+      const uint8_t* v = data + pos + 8;
+      key.depth = data[24];
+      if (colourType == 0 && length >= 2) {
+        key.present = key.grey = true;
+        key.value[0] = static_cast<uint16_t>(be16(v));
+      } else if (colourType == 2 && length >= 6) {
+        key.present = true;
+        for (int i = 0; i < 3; ++i) key.value[i] = static_cast<uint16_t>(be16(v + 2 * i));
+      }
+      break;
+    }
+    pos += 8 + static_cast<size_t>(length) + 4;
+  }
+  return key;
+}
+
+std::vector<uint8_t> gifWithGlobalTable(const uint8_t* data, size_t size) {
+  if (size < 13 || (data[10] & 0x80)) return {};
+  size_t pos = 13;
+  // Extensions before the first image descriptor: sub-blocks, each led by its length.
+  while (pos < size && data[pos] == 0x21) {
+    pos += 2;
+    while (pos < size && data[pos] != 0) pos += 1 + data[pos];
+    ++pos;
+  }
+  if (pos + 10 > size || data[pos] != 0x2C) return {};
+  const uint8_t packed = data[pos + 9];
+  if (!(packed & 0x80)) return {};
+  const size_t tableBytes = 3 * (2u << (packed & 7));
+  if (tableBytes > size - pos - 10) return {};
+  std::vector<uint8_t> out;
+  out.reserve(size + tableBytes);
+  out.insert(out.end(), data, data + 13);
+  out[10] = static_cast<uint8_t>((data[10] & 0x70) | 0x80 | (packed & 7));  // keep the colour resolution
+  out.insert(out.end(), data + pos + 10, data + pos + 10 + tableBytes);
+  out.insert(out.end(), data + 13, data + size);
+  return out;
 }
 
 Density readDensity(Container container, const uint8_t* data, size_t size) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace ifwic {
 
@@ -18,6 +19,11 @@ Container identify(const uint8_t* data, size_t size);
 // scans to an end-of-image marker.  A truncated file fails here: the codec would otherwise fill
 // the missing rows with grey and report success.
 bool jpegComplete(const uint8_t* data, size_t size);
+
+// True when every critical chunk of the PNG (IHDR, PLTE, IDAT, IEND: those whose type begins
+// with a capital) up to IEND lies within the data and carries its right CRC.  Some codecs read
+// past a wrong checksum and return pictures from damaged files.
+bool pngChunksIntact(const uint8_t* data, size_t size);
 
 // Density in dots per inch; 0 in both when the file records none (or only an aspect ratio).
 struct Density {
@@ -49,6 +55,29 @@ struct HeaderInfo {
   int background = -1;
 };
 HeaderInfo readHeaderInfo(Container container, const uint8_t* data, size_t size);
+
+// How the stored pixels are turned to stand upright, as the EXIF and TIFF orientation tag
+// numbers it: 1 as stored, 2 mirrored left to right, 3 turned half round, 4 mirrored top to
+// bottom, 5 mirrored along the main diagonal, 6 turned a quarter clockwise, 7 mirrored along
+// the other diagonal, 8 turned a quarter anticlockwise.  Read from a JPEG's EXIF segment or a
+// TIFF's first directory; 1 when the file has none or the tag is broken or out of range.
+int readOrientation(Container container, const uint8_t* data, size_t size);
+
+// A PNG's colour key: the tRNS sample values that mark transparent pixels of a grey (one value)
+// or true-colour (red, green, blue) picture without an alpha channel, at the file's bit depth.
+struct ColourKey {
+  bool present = false;
+  bool grey = false;
+  int depth = 0;  // bits per sample
+  uint16_t value[3] = {0, 0, 0};
+};
+ColourKey readPngColourKey(const uint8_t* data, size_t size);
+
+// A GIF without a global colour table, given the first frame's local table as its global one,
+// so that a codec which reaches for the global table finds the colours the frame uses.  Empty
+// when the file has a global table already, or when no first frame with a local table lies
+// within the data.
+std::vector<uint8_t> gifWithGlobalTable(const uint8_t* data, size_t size);
 
 }  // namespace ifwic
 

@@ -171,11 +171,26 @@ int WicPicture::open(const BYTE* data, size_t size) {
   if (!guid) return SPI_UNKNOWN_FORMAT;
   // A JPEG that stops before its end marker would come back as success with grey rows.
   if (container == Container::Jpeg && !jpegComplete(data, size)) return SPI_BROKEN_DATA;
+  if (container == Container::Png && !pngChunksIntact(data, size)) return SPI_BROKEN_DATA;
   // The codecs allocate the whole picture, at up to 8 bytes a pixel, in 32-bit sizes when they
   // open it: a header announcing more is refused before any codec sees it.
   header_ = readHeaderInfo(container, data, size);
   if (header_.known && static_cast<uint64_t>(header_.width) * header_.height > kMaxPixels)
     return SPI_NO_MEMORY;
+  orientation_ = readOrientation(container, data, size);
+  if (container == Container::Png) key_ = readPngColourKey(data, size);
+  // The codec reaches for a GIF's global colour table even where the frame brings its own: a
+  // file without one is given the frame's table (and one with neither table is broken).
+  if (container == Container::Gif && size >= 13 && !(data[10] & 0x80)) {
+    try {
+      patched_ = gifWithGlobalTable(data, size);
+    } catch (const std::bad_alloc&) {
+      return SPI_NO_MEMORY;
+    }
+    if (patched_.empty()) return SPI_BROKEN_DATA;
+    data = patched_.data();
+    size = patched_.size();
+  }
   HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_IWICImagingFactory, factory_.putVoid());
   if (FAILED(hr)) return SPI_INTERNAL_ERROR;
@@ -190,6 +205,11 @@ int WicPicture::open(const BYTE* data, size_t size) {
   if (FAILED(hr) || frames == 0) return SPI_BROKEN_DATA;
   hr = decoder_->GetFrame(0, frame_.put());
   return FAILED(hr) ? resultFor(hr) : SPI_SUCCESS;
+}
+
+Density WicPicture::uprightDensity(const Density& stored) const {
+  if (orientation_ < 5) return stored;
+  return Density{stored.y, stored.x};
 }
 
 Density WicPicture::densityOf(const Density& parsed) const {
@@ -229,7 +249,8 @@ int WicPicture::describe(SPI_PICTINFO* info, const Density& density) {
         depth = 8;
     }
   }
-  const Density d = densityOf(density);
+  const Density d = uprightDensity(densityOf(density));
+  uprightSize(orientation_, width, height, width, height);
   info->left = 0;
   info->top = 0;
   info->width = static_cast<int32_t>(width);
@@ -281,10 +302,14 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
   }
 
   OutputKind out = outputFor(layout, palette, paletteCount);
+  // Grey and colour pictures whose key the codec left in place: the keyed pixels are made white.
+  const bool keyed = key_.present && keyable(layout, key_.grey, key_.depth);
+  if (keyed) out = OutputKind::Bgr24;
 
   // A GIF frame that covers only part of its logical screen is placed on the screen, and the
   // rest shows the background colour (or white), as every viewer shows the first frame.
   UINT canvasWidth = width, canvasHeight = height, left = 0, top = 0;
+  uprightSize(orientation_, width, height, canvasWidth, canvasHeight);
   const bool canvas = container_ == Container::Gif && header_.known && header_.framePartial &&
                       header_.frameWidth == width && header_.frameHeight == height;
   uint8_t fillIndex = 0;
@@ -326,7 +351,7 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
     header->biBitCount = static_cast<WORD>(bitCount);
     header->biCompression = BI_RGB;
     header->biSizeImage = static_cast<DWORD>(bitsBytes);
-    const Density d = densityOf(density);
+    const Density d = uprightDensity(densityOf(density));
     header->biXPelsPerMeter = pelsPerMetre(d.x);
     header->biYPelsPerMeter = pelsPerMetre(d.y);
     header->biClrUsed = static_cast<DWORD>(tableCount);
@@ -345,10 +370,14 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
   if (progress && progress(0, static_cast<int32_t>(height), lData)) return SPI_ABORT;
   if (canvas) fillRows(bits, dibRow, canvasWidth, canvasHeight, out, fillIndex, fill);
   const uint64_t leftBytes = static_cast<uint64_t>(left) * bitCount / 8;
+  // A turned or mirrored picture: each converted row is spread over the DIB, padding zeroed first.
+  const bool turned = orientation_ != 1;
+  if (turned) std::memset(bits, 0, static_cast<size_t>(bitsBytes));
 
   // 24-bit sources go straight into their DIB rows; the rest through a strip buffer.
-  const bool direct = layout == SourceLayout::Bgr24 && out == OutputKind::Bgr24;
+  const bool direct = layout == SourceLayout::Bgr24 && out == OutputKind::Bgr24 && !keyed && !turned;
   const uint64_t outBytes = (static_cast<uint64_t>(width) * bitCount + 7) / 8;
+  std::vector<BYTE> turnedRow;
   UINT stripRows = static_cast<UINT>(kStripBytes / (srcRow ? srcRow : 1));
   if (stripRows < 1) stripRows = 1;
   if (stripRows > height) stripRows = height;
@@ -356,6 +385,7 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
   if (!direct) {
     try {
       strip.resize(static_cast<size_t>(srcRow * stripRows));
+      if (turned) turnedRow.resize(static_cast<size_t>(outBytes));
     } catch (const std::bad_alloc&) {
       return SPI_NO_MEMORY;
     }
@@ -370,15 +400,21 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
     }
     for (UINT r = 0; r < rows; ++r) {
       const UINT y = y0 + r;
-      BYTE* row = bits + (canvasHeight - 1 - (top + y)) * dibRow + leftBytes;
+      const BYTE* src = strip.data() + r * srcRow;
+      BYTE* row = turned ? turnedRow.data() : bits + (canvasHeight - 1 - (top + y)) * dibRow + leftBytes;
       if (direct) {
         const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
         hr = source->CopyPixels(&rect, static_cast<UINT>(dibRow), static_cast<UINT>(outBytes), row);
         if (FAILED(hr)) return resultFor(hr);
+      } else if (keyed) {
+        convertKeyedRow(layout, src, row, width, key_.value);
       } else {
-        convertRow(layout, out, strip.data() + r * srcRow, row, width, palette, paletteCount);
+        convertRow(layout, out, src, row, width, palette, paletteCount);
       }
-      if (!canvas) std::memset(row + outBytes, 0, static_cast<size_t>(dibRow - outBytes));
+      if (turned)
+        placeRow(orientation_, row, y, width, height, bitCount / 8, bits, dibRow);
+      else if (!canvas)
+        std::memset(row + outBytes, 0, static_cast<size_t>(dibRow - outBytes));
     }
     if (progress && progress(static_cast<int32_t>(y0 + rows), static_cast<int32_t>(height), lData))
       return SPI_ABORT;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "com.h"
 #include "plugins/spi_api.h"
@@ -56,11 +57,16 @@ class WicPicture {
 
  private:
   Density densityOf(const Density& parsed) const;
+  // Horizontal and vertical density of the upright picture.
+  Density uprightDensity(const Density& stored) const;
   // The frame's size (each side 1 to 2^31 - 1) and pixel format; false for a broken frame.
   bool frameShape(UINT& width, UINT& height, WICPixelFormatGUID& format) const;
 
   Container container_ = Container::None;
   HeaderInfo header_;
+  int orientation_ = 1;
+  ColourKey key_;
+  std::vector<uint8_t> patched_;  // the bytes the codec reads when they had to be amended
   ComPtr<IWICImagingFactory> factory_;
   ComPtr<IStream> stream_;
   ComPtr<IWICBitmapDecoder> decoder_;

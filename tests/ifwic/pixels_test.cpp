@@ -98,5 +98,74 @@ TEST(PixelOutput, RowSizesPadToFourBytesWithoutOverflow) {
   EXPECT_EQ(sourceRowBytes(SourceLayout::Rgba64, 3), 24u);
 }
 
+// Where stored pixel (x, y) of a w x h picture stands upright, from the orientation tag's own
+// table: which side stored row 0 and stored column 0 are shown on.
+void uprightAt(int orientation, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t& ux, uint32_t& uy) {
+  enum Side { Top, Bottom, Left, Right };
+  static const Side row0[9] = {Top, Top, Top, Bottom, Bottom, Left, Right, Right, Left};
+  static const Side col0[9] = {Left, Left, Right, Right, Left, Top, Top, Bottom, Bottom};
+  if (orientation <= 4) {
+    uy = row0[orientation] == Top ? y : h - 1 - y;
+    ux = col0[orientation] == Left ? x : w - 1 - x;
+  } else {
+    ux = row0[orientation] == Left ? y : h - 1 - y;
+    uy = col0[orientation] == Top ? x : w - 1 - x;
+  }
+}
+
+TEST(Orientation, RowsLandWhereTheTagSaysInABottomUpDib) {
+  const uint32_t w = 5, h = 3;
+  for (int bytes : {1, 3}) {
+    for (int o = 1; o <= 8; ++o) {
+      uint32_t uw, uh;
+      uprightSize(o, w, h, uw, uh);
+      EXPECT_EQ(uw * uh, w * h);
+      EXPECT_EQ(uw, o >= 5 ? h : w) << o;
+      const uint64_t stride = dibRowBytes(8 * bytes, uw);
+      std::vector<uint8_t> dib(stride * uh, 0xEE);
+      for (uint32_t y = 0; y < h; ++y) {
+        std::vector<uint8_t> row(w * bytes);
+        for (uint32_t x = 0; x < w; ++x)
+          for (int b = 0; b < bytes; ++b) row[x * bytes + b] = uint8_t(16 * y + x + 100 * b);
+        placeRow(o, row.data(), y, w, h, bytes, dib.data(), stride);
+      }
+      for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+          uint32_t ux, uy;
+          uprightAt(o, x, y, w, h, ux, uy);
+          const uint8_t* p = dib.data() + (uh - 1 - uy) * stride + ux * bytes;
+          for (int b = 0; b < bytes; ++b)
+            EXPECT_EQ(p[b], uint8_t(16 * y + x + 100 * b)) << "orientation " << o << " at " << x << "," << y;
+        }
+    }
+  }
+}
+
+TEST(ColourKey, KeyedSamplesBecomeWhiteAtTheFilesOwnDepth) {
+  const uint16_t greyKey[3] = {2, 0, 0};
+  const uint8_t grey2[] = {0x1B};  // samples 0, 1, 2, 3
+  uint8_t out[12];
+  convertKeyedRow(SourceLayout::Gray2, grey2, out, 4, greyKey);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 12),
+            (std::vector<uint8_t>{0, 0, 0, 85, 85, 85, 255, 255, 255, 255, 255, 255}));
+  // 16-bit grey: the whole sample counts, not its reduction to 8 bits.
+  const uint16_t key16[3] = {0x1234, 0, 0};
+  const uint16_t grey16[] = {0x1234, 0x1235};
+  convertKeyedRow(SourceLayout::Gray16, reinterpret_cast<const uint8_t*>(grey16), out, 2, key16);
+  EXPECT_EQ(out[0], 255);
+  EXPECT_EQ(out[3], reduce16(0x1235));
+  // Colour: red, green, blue in the file's order, whichever order the layout stores.
+  const uint16_t rgbKey[3] = {10, 20, 30};
+  const uint8_t rgb[] = {10, 20, 30, 30, 20, 10};
+  convertKeyedRow(SourceLayout::Rgb24, rgb, out, 2, rgbKey);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 6), (std::vector<uint8_t>{255, 255, 255, 10, 20, 30}));
+  convertKeyedRow(SourceLayout::Bgr24, rgb, out, 2, rgbKey);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 6), (std::vector<uint8_t>{10, 20, 30, 255, 255, 255}));
+  EXPECT_TRUE(keyable(SourceLayout::Gray4, true, 4));
+  EXPECT_FALSE(keyable(SourceLayout::Gray8, true, 4));  // expanded by the codec: not the file's samples
+  EXPECT_FALSE(keyable(SourceLayout::Rgb24, true, 8));
+  EXPECT_TRUE(keyable(SourceLayout::Rgb48, false, 16));
+}
+
 }  // namespace
 }  // namespace ifwic

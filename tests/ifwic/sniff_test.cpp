@@ -134,15 +134,18 @@ TEST(HeaderInfo, JpegFrameAndGifDescriptor) {
   EXPECT_EQ(h.width, 512u);
   EXPECT_EQ(h.height, 256u);
   EXPECT_EQ(h.depth, 8);  // one component
-  // GIF with no global table, a graphic control extension with transparency, a 3 x 2 image.
-  const std::vector<uint8_t> g = {'G', 'I', 'F', '8', '9', 'a',  3, 0, 2, 0, 0, 0, 0, 0x21, 0xF9, 4,
-                                  1,   0,   0,   0,   0,   0x2C, 0, 0, 0, 0, 3, 0, 2, 0,    0};
+  // GIF with no global table, a graphic control extension with transparency, a 3 x 2 image
+  // with a two-colour local table.
+  std::vector<uint8_t> g = {'G', 'I', 'F',  '8', '9', 'a', 3, 0, 2, 0, 0, 0,    0, 0x21, 0xF9, 4, 1, 0, 0,
+                            0,   0,   0x2C, 0,   0,   0,   0, 3, 0, 2, 0, 0x80, 1, 2,    3,    4, 5, 6};
   h = readHeaderInfo(Container::Gif, g.data(), g.size());
   ASSERT_TRUE(h.known);
   EXPECT_EQ(h.width, 3u);
   EXPECT_EQ(h.height, 2u);
   EXPECT_EQ(h.depth, 24);
   EXPECT_FALSE(readHeaderInfo(Container::Gif, g.data(), 25).known);  // descriptor cut short
+  g[30] = 0;  // no table at all: left to the codec, which refuses it
+  EXPECT_FALSE(readHeaderInfo(Container::Gif, g.data(), g.size()).known);
 }
 
 TEST(HeaderInfo, GifFrameSmallerThanTheScreenIsPlacedOnIt) {
@@ -166,6 +169,140 @@ TEST(HeaderInfo, GifFrameSmallerThanTheScreenIsPlacedOnIt) {
   g[11] = 7;  // background index outside the two-colour table
   g[28] = 0;
   EXPECT_EQ(readHeaderInfo(Container::Gif, g.data(), g.size()).background, -1);
+}
+
+// A JPEG whose EXIF segment holds one directory entry: tag, type and value as given.
+std::vector<uint8_t> exifJpeg(bool little, uint16_t tag, uint16_t type, uint16_t value, uint32_t ifd = 8) {
+  auto w16 = [&](std::vector<uint8_t>& v, uint16_t x) {
+    little ? v.insert(v.end(), {uint8_t(x), uint8_t(x >> 8)})
+           : v.insert(v.end(), {uint8_t(x >> 8), uint8_t(x)});
+  };
+  auto w32 = [&](std::vector<uint8_t>& v, uint32_t x) {
+    for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (little ? 8 * i : 24 - 8 * i)));
+  };
+  std::vector<uint8_t> tiff =
+      little ? std::vector<uint8_t>{'I', 'I', 42, 0} : std::vector<uint8_t>{'M', 'M', 0, 42};
+  w32(tiff, ifd);
+  w16(tiff, 1);
+  w16(tiff, tag);
+  w16(tiff, type);
+  w32(tiff, 1);
+  w16(tiff, value);
+  w16(tiff, 0);
+  w32(tiff, 0);
+  std::vector<uint8_t> j = {0xFF, 0xD8, 0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
+  for (uint8_t b : tiff) j.push_back(b);
+  j[4] = uint8_t((j.size() - 4) >> 8);
+  j[5] = uint8_t(j.size() - 4);
+  j.insert(j.end(), {0xFF, 0xDA, 0, 2, 0xFF, 0xD9});
+  return j;
+}
+
+TEST(Orientation, ExifOfEitherByteOrderAndTiffDirectory) {
+  for (bool little : {true, false}) {
+    for (uint16_t n = 1; n <= 8; ++n) {
+      const auto j = exifJpeg(little, 274, 3, n);
+      EXPECT_EQ(readOrientation(Container::Jpeg, j.data(), j.size()), n) << little;
+      // The same directory as a TIFF file of its own.
+      const std::vector<uint8_t> t(j.begin() + 12, j.end() - 6);
+      EXPECT_EQ(readOrientation(Container::Tiff, t.data(), t.size()), n) << little;
+    }
+  }
+  // An XMP segment before the EXIF one is passed over.
+  auto j = exifJpeg(true, 274, 3, 6);
+  const uint8_t xmp[] = {0xFF, 0xE1, 0, 6, 'h', 't', 't', 'p'};
+  j.insert(j.begin() + 2, xmp, xmp + sizeof xmp);
+  EXPECT_EQ(readOrientation(Container::Jpeg, j.data(), j.size()), 6);
+}
+
+TEST(Orientation, MissingOrBrokenLeavesThePictureAsStored) {
+  const auto cases = {exifJpeg(true, 274, 3, 0), exifJpeg(true, 274, 3, 9), exifJpeg(false, 274, 2, 6),
+                      exifJpeg(true, 275, 3, 6), exifJpeg(true, 274, 3, 6, 0xFFFFFFF0u)};
+  for (const auto& j : cases) EXPECT_EQ(readOrientation(Container::Jpeg, j.data(), j.size()), 1);
+  // Every cut of a good segment reads nothing past its end and gives 1 or the whole answer.
+  const auto good = exifJpeg(false, 274, 3, 8);
+  for (size_t n = 0; n < good.size(); ++n) {
+    const std::vector<uint8_t> cut(good.begin(), good.begin() + n);
+    const int o = readOrientation(Container::Jpeg, cut.data(), cut.size());
+    EXPECT_TRUE(o == 1 || (o == 8 && n >= good.size() - 6)) << n;
+  }
+}
+
+TEST(GifTable, FrameTableBecomesTheGlobalOne) {
+  // 3 x 2 screen, no global table; a comment extension; a frame with a two-colour local table.
+  const std::vector<uint8_t> g = {'G', 'I',  'F',  '8',  '9', 'a', 3,    0, 2, 0, 0x70, 5,
+                                  0,   0x21, 0xFE, 1,    'x', 0,   0x2C, 0, 0, 0, 0,    3,
+                                  0,   2,    0,    0x80, 1,   2,   3,    4, 5, 6, 2,    0x3B};
+  const auto fixed = gifWithGlobalTable(g.data(), g.size());
+  ASSERT_EQ(fixed.size(), g.size() + 6);
+  EXPECT_EQ(fixed[10], 0xF0);  // a global table of two colours; the colour resolution kept
+  EXPECT_EQ(std::vector<uint8_t>(fixed.begin() + 13, fixed.begin() + 19),
+            (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(std::vector<uint8_t>(fixed.begin() + 19, fixed.end()),
+            std::vector<uint8_t>(g.begin() + 13, g.end()));
+  // A global table already, no table at all, or a table cut short: nothing to amend.
+  auto global = fixed;
+  EXPECT_TRUE(gifWithGlobalTable(global.data(), global.size()).empty());
+  auto none = g;
+  none[27] = 0;
+  EXPECT_TRUE(gifWithGlobalTable(none.data(), none.size()).empty());
+  EXPECT_TRUE(gifWithGlobalTable(g.data(), 31).empty());
+}
+
+std::vector<uint8_t> pngChunk(const char* type, const std::vector<uint8_t>& data, uint32_t crc) {
+  const size_t n = data.size();
+  std::vector<uint8_t> c(12 + n);
+  for (int i = 0; i < 4; ++i) {
+    c[i] = uint8_t(n >> (24 - 8 * i));
+    c[4 + i] = uint8_t(type[i]);
+    c[8 + n + i] = uint8_t(crc >> (24 - 8 * i));
+  }
+  for (size_t i = 0; i < n; ++i) c[8 + i] = data[i];
+  return c;
+}
+
+TEST(PngChunks, CriticalChunksMustCarryTheirChecksums) {
+  // CRCs of the chunks below, from zlib's crc32.
+  const std::vector<uint8_t> ihdr = {0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0};
+  auto png = bytes(std::string("\x89PNG\r\n\x1a\n", 8));
+  png.reserve(128);
+  auto add = [&](const std::vector<uint8_t>& c) {
+    for (uint8_t b : c) png.push_back(b);
+  };
+  add(pngChunk("IHDR", ihdr, 0x3A7E9B55));
+  add(pngChunk("tEXt", {'a', 0, 'b'}, 0x12345678));  // wrong, but ancillary
+  add(pngChunk("IDAT", {0x78, 0x9C, 0x63, 0x60, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01}, 0x48AFA471));
+  add(pngChunk("IEND", {}, 0xAE426082));
+  EXPECT_TRUE(pngChunksIntact(png.data(), png.size()));
+  EXPECT_FALSE(pngChunksIntact(png.data(), png.size() - 1));  // IEND cut
+  auto bad = png;
+  bad[8 + 25 + 15 + 9] ^= 1;  // a byte of the IDAT data
+  EXPECT_FALSE(pngChunksIntact(bad.data(), bad.size()));
+  bad = png;
+  bad[8 + 25 + 15] = 0x7F;  // IDAT length beyond the data
+  EXPECT_FALSE(pngChunksIntact(bad.data(), bad.size()));
+}
+
+TEST(PngChunks, ColourKeyOfGreyAndTrueColour) {
+  auto grey = bytes(std::string("\x89PNG\r\n\x1a\n", 8));
+  const auto ihdr = pngChunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 4, 0, 0, 0, 0}, 0);
+  grey.insert(grey.end(), ihdr.begin(), ihdr.end());
+  auto colour = grey;
+  colour[24] = 16;
+  colour[25] = 2;
+  const auto greyKey = pngChunk("tRNS", {0, 14}, 0), rgbKey = pngChunk("tRNS", {1, 2, 3, 4, 5, 6}, 0);
+  grey.insert(grey.end(), greyKey.begin(), greyKey.end());
+  colour.insert(colour.end(), rgbKey.begin(), rgbKey.end());
+  ColourKey k = readPngColourKey(grey.data(), grey.size());
+  EXPECT_TRUE(k.present && k.grey);
+  EXPECT_EQ(k.depth, 4);
+  EXPECT_EQ(k.value[0], 14);
+  k = readPngColourKey(colour.data(), colour.size());
+  EXPECT_TRUE(k.present && !k.grey);
+  EXPECT_EQ(k.depth, 16);
+  EXPECT_EQ(k.value[0], 0x0102);
+  EXPECT_EQ(k.value[2], 0x0506);
+  EXPECT_FALSE(readPngColourKey(grey.data(), grey.size() - 5).present);  // key cut short
 }
 
 }  // namespace
