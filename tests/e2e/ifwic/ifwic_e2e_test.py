@@ -2,9 +2,9 @@
 """The real Korvale2.exe under Wine with the bundled ifwic.spi beside it (found by the program's
 own-folder search, nothing set up in the registry), on pictures Pillow makes here: started on a
 PNG of a folder that mixes BMP, PNG, JPEG, GIF and TIFF files, it shows each picture with its
-caption and size, steps through its list with Insert and Delete (wrapping around), reports a
-corrupt PNG in an error box and keeps the previous picture, and opens JPEG, GIF and TIFF files
-named on its command line.  The probe and the helpers are those of tests/e2e/.
+caption and size, steps through its whole list with Insert and Delete (wrapping around), turns
+a photo whose EXIF orientation says so upright, reports a corrupt PNG in an error box and keeps
+the previous picture, and opens JPEG, GIF and TIFF files named on its command line.  The probe and the helpers are those of tests/e2e/.
 
   ifwic_e2e_test.py --exe Korvale2.exe --probe e2e_probe.exe --wine-run scripts/wine-run
 Exit code 77 (skipped) without a display.
@@ -18,14 +18,17 @@ import time
 import unittest
 
 import numpy
-from PIL import Image
+from PIL import Image, ImageOps
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import viewer_e2e_test as e2e  # noqa: E402
 
 INSERT, DELETE = 0x2D, 0x2E
-# The list shows BMP files and the first pattern of each plug-in: ifwic.spi declares PNG first.
-LISTED = (".bmp", ".png")
+# The list shows BMP files and the first item of each plug-in's patterns: ifwic.spi's holds all
+# of its formats.
+LISTED = (".bmp", ".png", ".jpg", ".jpeg", ".jpe", ".jfif", ".gif", ".tif", ".tiff")
+# EXIF orientation 6: the stored picture is turned a quarter clockwise to stand upright.
+TURNED_CLOCKWISE = 6
 
 
 def pattern(w, h, seed):
@@ -90,6 +93,9 @@ class Folder:
         self.add_rgb("f6.jpg", 280, 180, 6, "JPEG", quality=90)
         self.add_palette("g7.gif", 300, 130, 7)
         self.add_rgb("h8.tif", 210, 190, 8, "TIFF", compression="tiff_lzw")
+        exif = Image.Exif()
+        exif[0x0112] = TURNED_CLOCKWISE
+        self.add_rgb("i9.jpg", 150, 250, 9, "JPEG", quality=90, exif=exif.tobytes())
 
     def path(self, name):
         return os.path.join(self.dir, name)
@@ -114,7 +120,7 @@ class Folder:
 
     def decoded(self, name):
         with Image.open(self.path(name)) as im:
-            im.load()
+            im = ImageOps.exif_transpose(im)  # upright, as the viewer shows photos
             self.expected[name] = over_white(numpy.asarray(im.convert("RGBA")))
 
     def size(self, name):
@@ -185,7 +191,9 @@ class ViewerWithBundledPlugin(unittest.TestCase):
 
     def test_steps_through_the_mixed_folder_both_ways(self):
         order = self.folder.listed()
-        self.assertEqual(order, ["a1.bmp", "B2.png", "c3.PNG", "d4.png", "E5.bmp"])
+        self.assertEqual(order, ["a1.bmp", "B2.png", "c3.PNG", "d4.png", "E5.bmp", "f6.jpg", "g7.gif", "h8.tif",
+                                 "i9.jpg"])
+        self.assertEqual(self.folder.size("i9.jpg"), (250, 150))  # stored 150 x 250
         broken = "d4.png"
         viewer = self.start("B2.png")
         self.assert_shows(viewer, "B2.png")
