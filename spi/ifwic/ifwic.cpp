@@ -69,6 +69,11 @@ bool jpegXrAvailable() {
   return ifwic::jpegXrDecodable(factory.get());
 }
 
+bool jpegXrAvailableOnce() {
+  static const bool available = jpegXrAvailable();
+  return available;
+}
+
 // The first bytes of the data for IsSupported: a header block (any address with a non-zero
 // high word), or, from older hosts, a file handle read at its position and put back.
 size_t headerBytes(spi_dw_t dw, uint8_t* out, size_t count) {
@@ -144,9 +149,8 @@ IFWIC_EXPORT int32_t SPI_CALL GetPluginInfo(int32_t infono, char* buf, int32_t b
   if (!buf || buflen <= 0 || infono < 0) return 0;
   std::string text;
   try {
-    // Only the format items ask the codecs; JPEG XR's own item is the one after the others.
-    const bool formats = infono >= 2;
-    text = infoText(infono, formats && jpegXrAvailable());
+    // Only the format items ask the codecs, once per process: a host asks for every item in turn.
+    text = infoText(infono, infono >= 2 && jpegXrAvailableOnce());
   } catch (...) {
     return 0;
   }
@@ -164,7 +168,7 @@ IFWIC_EXPORT int32_t SPI_CALL IsSupported(const char* /*filename*/, spi_dw_t dw)
     const size_t got = headerBytes(dw, head, sizeof head);
     const Container container = ifwic::identify(head, got);
     if (container == Container::None) return 0;
-    if (container == Container::JpegXr && !jpegXrAvailable()) return 0;
+    if (container == Container::JpegXr && !jpegXrAvailableOnce()) return 0;
     return 1;
   } catch (...) {
     return 0;

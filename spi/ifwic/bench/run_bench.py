@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Times ifwic.spi on a 6000 x 4000 JPEG and PNG against the imaging codecs alone in the same
-Wine process: called directly (ifwic_bench.exe) and through the host's TPicture::LoadFile
+"""Times ifwic.spi on a 6000 x 4000 JPEG and PNG, and the JPEG again with an EXIF orientation
+that turns it a quarter (so the plug-in returns it upright, 4000 x 6000), against the imaging
+codecs alone (which return pictures as stored) in the same Wine process: called directly (ifwic_bench.exe) and through the host's TPicture::LoadFile
 (ifwic_host_bench.exe); and the JPEG with the native djpeg as the peer figure.
 
     spi/ifwic/bench/run_bench.py BUILD_DIR [ROUNDS]
@@ -34,14 +35,18 @@ def main():
     folder = tempfile.mkdtemp(prefix='ifwic-bench-')
     im = picture()
     jpeg, png = os.path.join(folder, 'big.jpg'), os.path.join(folder, 'big.png')
+    turned = os.path.join(folder, 'big_turned.jpg')
     im.save(jpeg, quality=90)
+    exif = Image.Exif()
+    exif[0x0112] = 6  # turned a quarter clockwise to stand upright
+    im.save(turned, quality=90, exif=exif.tobytes())
     im.save(png, compress_level=6)
     win = lambda p: 'Z:' + p.replace('/', '\\')
     wine_run = os.path.join(ROOT, 'scripts', 'wine-run')
     subprocess.run([wine_run, os.path.join(build, 'bin', 'ifwic_bench.exe'), win(os.path.join(build, 'bin', 'ifwic.spi')),
-                    rounds, win(jpeg), win(png)], check=True)
-    subprocess.run([wine_run, os.path.join(build, 'bin', 'ifwic_host_bench.exe'), rounds, win(jpeg), win(png)],
-                   check=True)
+                    rounds, win(jpeg), win(turned), win(png)], check=True)
+    subprocess.run([wine_run, os.path.join(build, 'bin', 'ifwic_host_bench.exe'), rounds, win(jpeg), win(turned),
+                    win(png)], check=True)
     best = min(_timed(['djpeg', '-bmp', '-outfile', os.devnull, jpeg]) for _ in range(int(rounds)))
     print('djpeg (native) on %s: %.1f ms' % (jpeg, best * 1e3))
     shutil.rmtree(folder, ignore_errors=True)
