@@ -269,20 +269,31 @@ Container identify(const uint8_t* data, size_t size) {
   return Container::None;
 }
 
-// CRC-32 as PNG uses it (polynomial 0xEDB88320), one byte at a time through a table.
+// CRC-32 as PNG uses it (polynomial 0xEDB88320), eight bytes at a time through eight tables:
+// a large picture's data is checked in a small part of the time its decoding takes.
 uint32_t crc32(const uint8_t* data, size_t size) {
-  static const struct Table {
-    uint32_t v[256];
-    Table() {
+  static const struct Tables {
+    uint32_t t[8][256];
+    Tables() {
       for (uint32_t n = 0; n < 256; ++n) {
         uint32_t c = n;
         for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        v[n] = c;
+        t[0][n] = c;
       }
+      for (int k = 1; k < 8; ++k)
+        for (uint32_t n = 0; n < 256; ++n) t[k][n] = (t[k - 1][n] >> 8) ^ t[0][t[k - 1][n] & 0xFF];
     }
-  } table;
+  } tables;
+  const auto& t = tables.t;
   uint32_t c = 0xFFFFFFFFu;
-  for (size_t i = 0; i < size; ++i) c = table.v[(c ^ data[i]) & 0xFF] ^ (c >> 8);
+  for (; size >= 8; size -= 8, data += 8) {
+    const uint32_t lo =
+        c ^ (data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<uint32_t>(data[3]) << 24));
+    const uint32_t hi = data[4] | (data[5] << 8) | (data[6] << 16) | (static_cast<uint32_t>(data[7]) << 24);
+    c = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
+        t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
+  }
+  for (; size; --size, ++data) c = t[0][(c ^ *data) & 0xFF] ^ (c >> 8);
   return c ^ 0xFFFFFFFFu;
 }
 
