@@ -198,6 +198,13 @@ class Corpus:
             photo.save(self.path('pil_orient%d.jpg' % n), quality=95, exif=exif.tobytes())
             rgb.save(self.path('pil_orient%d.tif' % n), tiffinfo={274: n})
             self.run(CONVERT, self.path('base.png'), '-orient', ImageMagickOrientations[n], self.path('im_orient%d.tif' % n))
+        # Turned pictures of one byte a pixel: grey, palette, and bilevel expanded to a palette.
+        for mode in ('L', 'P', '1'):
+            rgb.convert(mode).save(self.path('pil_%s_orient6.tif' % mode), tiffinfo={274: 6})
+            rgb.convert(mode).save(self.path('pil_%s_orient7.tif' % mode), tiffinfo={274: 7})
+        exif = Image.Exif()
+        exif[0x0112] = 8
+        photo.convert('L').save(self.path('pil_grey_orient8.jpg'), quality=95, exif=exif.tobytes())
         photo.save(self.path('plain.jpg'), quality=95)
         for n in (3, 6, 8):
             shutil.copy(self.path('plain.jpg'), self.path('exiftool_orient%d.jpg' % n))
