@@ -9,4 +9,9 @@
 // Every argument, the program's own name first.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
+// The process's command line, read wide and put together again with every argument quoted in the
+// form the core opens: the name itself when the code page writes it, else its short form, else
+// the name with "?" for the letters the code page lacks (which the open then reports).
+std::string ProcessCommandLine();
+
 #endif

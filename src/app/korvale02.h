@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/command_line.h"
 #include "picture/filelist.h"
 #include "plugins/spis.h"
 #include "toolkit/actions.h"
@@ -25,8 +26,9 @@ inline constexpr int32_t kMaxShownSide = 32767;
 
 class TForm1 : public TForm {
  public:
-  // Builds the window and its components; `commandLine` is the process's own by default.
-  explicit TForm1(TComponent* owner, const std::string& commandLine = ::GetCommandLineA());
+  // Builds the window and its components; `commandLine` is the process's own by default, each
+  // name in the form the core opens (see ProcessCommandLine).
+  explicit TForm1(TComponent* owner, const std::string& commandLine = ProcessCommandLine());
   ~TForm1() override;
 
   // Components, in declaration order; created from the designer description and owned by the

@@ -21,7 +21,7 @@ int RunViewer() {
   return 0;
 }
 
-void FatalError(const char* className, const std::string& message) {
+void FatalError(const char* className, const MixedText& message) {
   const std::string module = text::ExtractFileName(platform::ExeFileName());
   toolkit::ShowMessageBox(
       nullptr, toolkit::FatalErrorText(className, module, reinterpret_cast<const void*>(&RunViewer), message),
@@ -34,9 +34,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   try {
     return RunViewer();
   } catch (const Exception& e) {
-    FatalError(e.ClassName(), e.Message());
+    FatalError(e.ClassName(), e.Mixed());
   } catch (const std::exception& e) {
-    FatalError("Exception", e.what());
+    FatalError("Exception", MixedText{e.what(), {}});
   }
   return 1;
 }

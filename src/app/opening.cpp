@@ -5,16 +5,27 @@
 #include "picture/bitmap.h"
 #include "picture/render.h"
 #include "platform/files.h"
+#include "rtl/exceptions.h"
+#include "rtl/format.h"
+#include "rtl/messages.h"
 #include "rtl/text.h"
+#include "toolkit/wintext.h"
 
 void TForm1::OpenPicture(const std::string& name) {
-  if (!platform::FileExists(name)) return;
+  if (!platform::FileExists(name)) {
+    // "?" is never part of a file name: it stands for letters that the code page could not
+    // write and no short form reached.  Such a file may well exist, so it is not passed over.
+    if (name.find('?') != std::string::npos) throw EFOpenError(FormatMixed(msg::kFOpenError, {name}));
+    return;
+  }
   Image1->SetAutoSize(true);
   // Held as a full path: the list makes the folder it reads the process's current folder, so a
   // relative folder would resolve against the wrong place on the next step.
   CurrentFolder = text::ExtractFilePath(platform::ExpandFileName(name));
   Image1->Picture().LoadFile(name);
-  SetCaption("Korvale2 - " + name);
+  MixedText caption{"Korvale2 - ", {}};
+  caption += SystemName(name);
+  SetCaption(caption);
   if (!CurrentFolder.empty()) FileListBox1->ApplyPath(CurrentFolder);
   const std::string part = text::ExtractFileName(name);
   const TStringList& items = FileListBox1->Items();
@@ -63,10 +74,11 @@ void TForm1::WMDropFiles(HDROP drop) {
     HDROP h;
     ~Release() { ::DragFinish(h); }
   } release{drop};
-  char name[261] = {};
-  ::DragQueryFileA(drop, 0, name, sizeof name);
-  name[sizeof name - 1] = '\0';
-  OpenPicture(name);
+  const UINT length = ::DragQueryFileW(drop, 0, nullptr, 0);
+  std::wstring wide(length + 1, L'\0');
+  wide.resize(::DragQueryFileW(drop, 0, wide.data(), length + 1));
+  std::string name = toolkit::ReachableName(wide, false);
+  OpenPicture(name.empty() ? toolkit::Narrow(wide) : name);
 }
 
 void TForm1::Action4Execute(TObject*) {

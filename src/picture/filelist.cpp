@@ -348,7 +348,8 @@ void TFileListBox::ApplyPath(const std::string& path) {
     SetMask(parts.File);
   } else if (!parts.File.empty()) {
     SetFileName(parts.File);
-    if (!platform::FileExists(parts.File)) throw EInvalidOperation(Format(msg::kInvalidFileName, {path}));
+    if (!platform::FileExists(parts.File))
+      throw EInvalidOperation(FormatMixed(msg::kInvalidFileName, {path}));
     if (FileName().empty()) {  // the mask hides the file: list just that name
       SetMask(parts.File);
       SetFileName(parts.File);

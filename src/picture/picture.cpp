@@ -105,7 +105,7 @@ void TPicture::LoadFile(const std::string& fileName) {
   std::string ext = text::ExtractFileExt(fileName);
   if (!ext.empty()) ext.erase(0, 1);
   std::unique_ptr<TGraphic> g = CreateGraphic(FileFormats().FindByExtension(ext));
-  if (!g) throw EInvalidGraphic(Format(msg::kUnknownExtension, {ext}));
+  if (!g) throw EInvalidGraphic(FormatMixed(msg::kUnknownExtension, {ext}));
   g->OnProgress = [this](TObject* sender, TProgressStage stage, uint8_t percent, bool redraw, TRect& r,
                          const std::string& msg) { ReportProgress(sender, stage, percent, redraw, r, msg); };
   g->LoadFile(fileName);  // on failure g is destroyed and the picture keeps what it had

@@ -83,6 +83,17 @@ class FileFinder {
   Impl* impl_;
 };
 
+// Names that come in full Unicode (as UTF-8: a wide command line, a drop, a dialog) meet the
+// core's 8-bit names here.  ReachableName gives a form that the core's functions and the
+// plug-ins can open: the name itself in the system's code page when that writes it exactly,
+// else a stand-in (Win32: the short 8.3 form; natively: a link with an ASCII name in a private
+// folder).  With `create` an absent file is created empty first, so that a stand-in exists to
+// write through.  Empty when no form reaches the file.
+std::string ReachableName(const std::string& utf8Name, bool create);
+// The real name behind a name of the core, in UTF-8, for what is shown: a short form or a stand-in
+// becomes the name it stands for; any other name is converted from the system's code page.
+std::string ShownName(const std::string& name);
+
 // The wildcard matcher with Windows rules (used by the POSIX FileFinder; exposed for tests).
 bool MatchesWildcard(const std::string& name, const std::string& pattern);
 

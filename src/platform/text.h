@@ -17,11 +17,17 @@ std::string AnsiCharLower(const std::string& text);
 // NORM_IGNORECASE); <0, 0, >0.
 int CompareTextLocale(const std::string& a, const std::string& b);
 
-// CP932 to UTF-8 and to UTF-16, for the terminal and for the wide window functions.  Bytes
-// that are no valid CP932 become U+FFFD; nothing is dropped silently.
+// The program's own texts (CP932 bytes whatever the system's code page) to UTF-8 and to UTF-16,
+// for the terminal and for the wide window functions.  Bytes that are no valid CP932 become
+// U+FFFD; nothing is dropped silently.
 std::string AnsiToUtf8(const std::string& text);
 std::wstring AnsiToWide(const std::string& text);
 std::string Utf8ToAnsi(const std::string& text);
+
+// Texts from the system (file and folder names, its error texts), which are in the running
+// system's ANSI code page, to UTF-16 and UTF-8.  Natively that code page is CP932.
+std::wstring SystemToWide(const std::string& text);
+std::string SystemToUtf8(const std::string& text);
 
 }  // namespace platform
 

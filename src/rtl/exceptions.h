@@ -7,16 +7,32 @@
 #include <string>
 #include <utility>
 
+#include "rtl/format.h"
+
 class Exception : public std::exception {
  public:
   explicit Exception(std::string message) : message_(std::move(message)) {}
+  // A message with names from the system in it (see MixedText): they are shown from their own
+  // code page.
+  explicit Exception(MixedText message)
+      : message_(std::move(message.text)), names_(std::move(message.names)) {}
   const std::string& Message() const noexcept { return message_; }
-  void SetMessage(std::string message) { message_ = std::move(message); }
+  // The message with the places of the names it holds.
+  MixedText Mixed() const { return MixedText{message_, names_}; }
+  void SetMessage(std::string message) {
+    message_ = std::move(message);
+    names_.clear();
+  }
+  void SetMessage(MixedText message) {
+    message_ = std::move(message.text);
+    names_ = std::move(message.names);
+  }
   const char* what() const noexcept override { return message_.c_str(); }
   virtual const char* ClassName() const noexcept { return "Exception"; }
 
  private:
   std::string message_;
+  std::vector<std::pair<size_t, size_t>> names_;
 };
 
 #define KOR_DECLARE_EXCEPTION(Name, Base)                                   \
@@ -30,6 +46,7 @@ class Exception : public std::exception {
 class ECodedError : public Exception {
  public:
   ECodedError(std::string message, int code) : Exception(std::move(message)), code_(code) {}
+  ECodedError(MixedText message, int code) : Exception(std::move(message)), code_(code) {}
   int ErrorCode() const noexcept { return code_; }
   const char* ClassName() const noexcept override { return "ECodedError"; }
 

@@ -23,9 +23,32 @@ std::string FormatArg::AsPointer() const {
 }
 
 std::string Format(const std::string& format, std::initializer_list<FormatArg> args) {
+  return FormatMixed(format, args).text;
+}
+
+MixedText& MixedText::operator+=(const MixedText& other) {
+  for (const auto& part : other.names)
+    names.emplace_back(part.first + text.size(), part.second + text.size());
+  text += other.text;
+  return *this;
+}
+
+MixedText& MixedText::operator+=(const std::string& own) {
+  text += own;
+  return *this;
+}
+
+MixedText SystemName(const std::string& name) {
+  MixedText out{name, {}};
+  if (!name.empty()) out.names.emplace_back(0, name.size());
+  return out;
+}
+
+MixedText FormatMixed(const std::string& format, std::initializer_list<FormatArg> args) {
   std::vector<const FormatArg*> list;
   for (const FormatArg& a : args) list.push_back(&a);
-  std::string out;
+  MixedText mixed;
+  std::string& out = mixed.text;
   out.reserve(format.size() + 32);
   size_t next = 0;
   for (size_t i = 0; i < format.size(); ++i) {
@@ -42,11 +65,13 @@ std::string Format(const std::string& format, std::initializer_list<FormatArg> a
     }
     if ((d == 's' || d == 'd' || d == 'p') && next < list.size()) {
       const FormatArg& a = *list[next++];
-      out += d == 's' ? a.AsText() : d == 'd' ? a.AsDecimal() : a.AsPointer();
+      const std::string value = d == 's' ? a.AsText() : d == 'd' ? a.AsDecimal() : a.AsPointer();
+      if (d == 's' && !value.empty()) mixed.names.emplace_back(out.size(), out.size() + value.size());
+      out += value;
       ++i;
       continue;
     }
     out += c;
   }
-  return out;
+  return mixed;
 }

@@ -114,10 +114,10 @@ void TMemoryStream::SaveToStream(TStream& target) { target.WriteBuffer(memory_, 
 TFileStream::TFileStream(const std::string& name, unsigned mode) : name_(name) {
   if (mode == fmCreate || (mode & 0xFF00) == fmCreate) {
     handle_ = platform::FileCreate(name);
-    if (handle_ == platform::kInvalidFile) throw EFCreateError(Format(msg::kFCreateError, {name}));
+    if (handle_ == platform::kInvalidFile) throw EFCreateError(FormatMixed(msg::kFCreateError, {name}));
   } else {
     handle_ = platform::FileOpenRead(name);
-    if (handle_ == platform::kInvalidFile) throw EFOpenError(Format(msg::kFOpenError, {name}));
+    if (handle_ == platform::kInvalidFile) throw EFOpenError(FormatMixed(msg::kFOpenError, {name}));
   }
 }
 

@@ -18,20 +18,13 @@ MessageBoxHook& Hook() {
 
 void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
 
-int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) {
-  if (Hook()) return Hook()(text, caption, type);
+int ShowMessageBox(HWND owner, const MixedText& text, const std::string& caption, UINT type) {
+  if (Hook()) return Hook()(text.text, caption, type);
   return ::MessageBoxW(owner, Wide(text).c_str(), Wide(caption).c_str(), type);
 }
 
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                nullptr);
-  std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0)
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                          nullptr);
-  return out;
+int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) {
+  return ShowMessageBox(owner, MixedText{text, {}}, caption, type);
 }
 
 std::string TitleFromExeName(const std::string& exeFileName) {
@@ -45,16 +38,26 @@ std::string TitleFromExeName(const std::string& exeFileName) {
   return name.substr(0, first) + text::AnsiLowerCase(name.substr(first));
 }
 
-std::string ErrorBoxText(const std::string& message) {
-  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
-  return message;
+MixedText ErrorBoxText(const MixedText& message) {
+  MixedText m = message;
+  if (!m.text.empty() && static_cast<unsigned char>(m.text.back()) > '.') m += ".";
+  return m;
+}
+
+std::string ErrorBoxText(const std::string& message) { return ErrorBoxText(MixedText{message, {}}).text; }
+
+MixedText FatalErrorText(const std::string& className, const std::string& module, const void* address,
+                         const MixedText& message) {
+  MixedText m = FormatMixed(msg::kFatalText, {className, module, address});
+  m += "\r\n";
+  m += message;
+  if (!message.text.empty() && message.text.back() != '.') m += ".";
+  return m;
 }
 
 std::string FatalErrorText(const std::string& className, const std::string& module, const void* address,
                            const std::string& message) {
-  std::string m = message;
-  if (!m.empty() && m.back() != '.') m += ".";
-  return Format(msg::kFatalText, {className, module, address}) + "\r\n" + m;
+  return FatalErrorText(className, module, address, MixedText{message, {}}).text;
 }
 
 }  // namespace toolkit
@@ -116,13 +119,18 @@ void TApplication::Terminate() {
   if (running_) ::PostQuitMessage(0);
 }
 
-void TApplication::ShowException(const std::string& message) {
+void TApplication::ShowException(const MixedText& message) {
   HWND owner = mainForm_ ? mainForm_->Handle() : nullptr;
   toolkit::ShowMessageBox(owner, toolkit::ErrorBoxText(message), title_, MB_OK | MB_ICONERROR);
 }
 
+void TApplication::ShowException(const std::string& message) { ShowException(MixedText{message, {}}); }
+
 void TApplication::HandleException(const std::exception& e) {
   // The silent abort shows nothing.
   if (dynamic_cast<const EAbort*>(&e)) return;
-  ShowException(e.what());
+  if (const auto* own = dynamic_cast<const Exception*>(&e))
+    ShowException(own->Mixed());
+  else
+    ShowException(e.what());
 }

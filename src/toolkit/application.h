@@ -11,6 +11,8 @@
 #include <functional>
 #include <string>
 
+#include "rtl/format.h"
+
 class TForm;
 
 namespace toolkit {
@@ -20,16 +22,23 @@ namespace toolkit {
 using MessageBoxHook = std::function<int(const std::string& text, const std::string& caption, UINT type)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
+// A text with names in it: each part reaches the box from its own code page (the hook gets the
+// bytes as held).
+int ShowMessageBox(HWND owner, const MixedText& text, const std::string& caption, UINT type);
 
 // "Korvale2.exe" -> "Korvale2": the name after the last "\", cut at its first ".", every
 // character after the first lower-cased.
 std::string TitleFromExeName(const std::string& exeFileName);
 // The error box's text: the message with "." appended when its last character sorts after ".".
 std::string ErrorBoxText(const std::string& message);
+MixedText ErrorBoxText(const MixedText& message);
 // The fatal error box's text: "%s がモジュール %s の %p で発生しました。", a line break, and the
 // message with "." appended when it is not empty and does not end in ".".
 std::string FatalErrorText(const std::string& className, const std::string& module, const void* address,
                            const std::string& message);
+// The module's name and the class name count as names from the system.
+MixedText FatalErrorText(const std::string& className, const std::string& module, const void* address,
+                         const MixedText& message);
 
 }  // namespace toolkit
 
@@ -64,6 +73,7 @@ class TApplication {
   // The default handler: an error box titled with the title, with the error's message.
   void HandleException(const std::exception& e);
   void ShowException(const std::string& message);
+  void ShowException(const MixedText& message);
 
   // The start show command from the process's start-up information; tests may set it.
   int StartShowCommand() const { return showCommand_; }

@@ -192,6 +192,10 @@ void TForm::SetCaption(const std::string& caption) {
   if (Handle()) ::SetWindowTextW(Handle(), toolkit::Wide(caption).c_str());
 }
 
+void TForm::SetCaption(const MixedText& caption) {
+  if (Handle()) ::SetWindowTextW(Handle(), toolkit::Wide(caption).c_str());
+}
+
 void TForm::NeededBars(int fullW, int fullH, bool& needH, bool& needV) const {
   needH = needV = false;
   if (!autoScroll_) return;

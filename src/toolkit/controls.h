@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "rtl/classes.h"
+#include "rtl/format.h"
 #include "toolkit/handles.h"
 
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
@@ -111,6 +112,8 @@ class TForm : public TWinControl {
 
   std::string Caption() const;
   void SetCaption(const std::string& caption);
+  // A caption with names from the system in it, each part shown from its own code page.
+  void SetCaption(const MixedText& caption);
   // Client size as the window reports it now (without the space of showing scroll bars).
   int32_t ClientWidth() const;
   int32_t ClientHeight() const;

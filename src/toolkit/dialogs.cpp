@@ -25,7 +25,7 @@ bool TFileDialog::Execute(HWND owner) {
   filter.push_back(L'\0');
   filter.push_back(L'\0');
   std::vector<wchar_t> file(4096, L'\0');
-  std::wstring initial = toolkit::Wide(FileName);
+  std::wstring initial = toolkit::SystemWide(FileName);
   initial.copy(file.data(), std::min(initial.size(), file.size() - 1));
   std::wstring defExt = toolkit::Wide(DefaultExt);
 
@@ -40,7 +40,12 @@ bool TFileDialog::Execute(HWND owner) {
   ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
   const BOOL ok = save_ ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
   if (!ok) return false;
-  FileName = toolkit::Narrow(file.data());
+  // A name the code page cannot write comes back as its short form (the save dialog's file is
+  // created for that); with no form at all it keeps its "?" letters and the open or save that
+  // follows reports it.
+  const std::wstring chosen = file.data();
+  FileName = toolkit::ReachableName(chosen, save_);
+  if (FileName.empty()) FileName = toolkit::Narrow(chosen);
   FilterIndex = static_cast<int>(ofn.nFilterIndex);
   return true;
 }

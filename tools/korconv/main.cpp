@@ -15,30 +15,46 @@
 #include "picture/render.h"
 #include "platform/console.h"
 #include "platform/dynlib.h"
+#include "platform/files.h"
 #include "plugins/spis.h"
 #include "rtl/exceptions.h"
 #include "rtl/messages.h"
 
 namespace {
 
-using Args = std::vector<std::string>;  // the command's operands, in the core's text form
+using Args = std::vector<std::string>;  // the command's operands, in UTF-8
+
+// An operand as the core can open it (see platform::ReachableName); a name that no form reaches
+// is reported with the message of a file that cannot be opened (or created).
+std::string InputName(const std::string& operand) {
+  std::string name = platform::ReachableName(operand, false);
+  if (name.empty()) throw EFOpenError(FormatMixed(msg::kFOpenError, {platform::ArgumentToAnsi(operand)}));
+  return name;
+}
+
+std::string OutputName(const std::string& operand) {
+  std::string name = platform::ReachableName(operand, true);
+  if (name.empty()) throw EFCreateError(FormatMixed(msg::kFCreateError, {platform::ArgumentToAnsi(operand)}));
+  return name;
+}
 
 // Writes the picture as a BMP file.  A bitmap is saved as it is held; an icon or a metafile
-// is saved as the picture it shows, at its own size, so that nothing empty is written.
+// is saved as the picture it shows, at its own size, so that nothing empty is written.  The
+// output is named only once the picture has loaded, so a failed load creates no file.
 int Convert(const Args& args) {
   TPicture picture;
-  picture.LoadFile(args[0]);
+  picture.LoadFile(InputName(args[0]));
   TGraphic* graphic = picture.Graphic();
   if (graphic && !graphic->InheritsFrom(&TBitmap::Class))
-    RenderToBitmap(*graphic)->SaveFile(args[1]);
+    RenderToBitmap(*graphic)->SaveFile(OutputName(args[1]));
   else
-    picture.AsBitmap()->SaveFile(args[1]);
+    picture.AsBitmap()->SaveFile(OutputName(args[1]));
   return 0;
 }
 
 int Info(const Args& args) {
   TPicture picture;
-  picture.LoadFile(args[0]);
+  picture.LoadFile(InputName(args[0]));
   TGraphic* graphic = picture.Graphic();
   int bits = graphic ? ShownBitCount(*graphic) : 0;
   std::printf("%dx%d %d bpp %s\n", static_cast<int>(picture.Width()), static_cast<int>(picture.Height()),
@@ -90,10 +106,18 @@ const char kUsage[] =
     "       korconv --info INPUT     print WIDTHxHEIGHT BPP bpp CLASSNAME\n"
     "       korconv --plugins        list the plug-ins found (kind, file, about, formats)\n";
 
-void PrintError(const std::string& ansiMessage) {
-  std::string text = platform::AnsiToConsole(ansiMessage) + "\n";
+// The message part by part: the program's own texts and the names inside them each converted
+// from their own code page.
+void PrintError(const MixedText& message) {
+  std::string text;
+  message.ForEachPart([&text](const std::string& part, bool name) {
+    text += name ? platform::NameToConsole(part) : platform::AnsiToConsole(part);
+  });
+  text += "\n";
   std::fwrite(text.data(), 1, text.size(), stderr);
 }
+
+void PrintError(const std::string& ownText) { PrintError(MixedText{ownText, {}}); }
 
 int Run(const std::vector<std::string>& argv) {
   for (const Command& c : kCommands) {
@@ -101,7 +125,6 @@ int Run(const std::vector<std::string>& argv) {
     if (c.option && !named) continue;
     Args operands(argv.begin() + (named ? 1 : 0), argv.end());
     if (operands.size() != c.operands) break;
-    for (std::string& a : operands) a = platform::ArgumentToAnsi(a);
     return c.run(operands);
   }
   std::fputs(kUsage, stderr);
@@ -112,13 +135,13 @@ int Run(const std::vector<std::string>& argv) {
 
 int main(int argc, char** argv) {
   platform::RestrictLibrarySearch();
-  std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = platform::CommandArguments(argc, argv);
   try {
     TSPIs plugins(nullptr);
     SearchPlugins(plugins);
     return Run(args);
   } catch (const Exception& e) {
-    PrintError(e.Message());
+    PrintError(e.Mixed());
   } catch (const std::bad_alloc&) {
     PrintError(msg::kOutOfMemory);
   } catch (const std::exception& e) {

@@ -68,4 +68,8 @@ std::wstring AnsiToWide(const std::string& text) {
   return out;
 }
 
+// Natively the system's names are held in CP932 too.
+std::wstring SystemToWide(const std::string& text) { return AnsiToWide(text); }
+std::string SystemToUtf8(const std::string& text) { return AnsiToUtf8(text); }
+
 }  // namespace platform

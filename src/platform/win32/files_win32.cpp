@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
@@ -146,12 +147,14 @@ std::string WindowsDirectory() {
 
 struct FileFinder::Impl {
   HANDLE find = INVALID_HANDLE_VALUE;
-  WIN32_FIND_DATAA first;
+  WIN32_FIND_DATAW first;
   bool have_first = false;
 };
 
+// The search runs on the wide functions, so that a name the ANSI code page cannot write is
+// reported by its short form (which every ANSI function opens) instead of a name with "?" in it.
 FileFinder::FileFinder(const std::string& pattern) : impl_(new Impl) {
-  impl_->find = ::FindFirstFileA(pattern.c_str(), &impl_->first);
+  impl_->find = ::FindFirstFileW(WideFrom(CP_ACP, pattern).c_str(), &impl_->first);
   impl_->have_first = impl_->find != INVALID_HANDLE_VALUE;
   if (!impl_->have_first) SetError();
 }
@@ -162,16 +165,18 @@ FileFinder::~FileFinder() {
 }
 
 bool FileFinder::Next(FindEntry& entry) {
-  WIN32_FIND_DATAA d;
+  WIN32_FIND_DATAW d;
   for (;;) {
     if (impl_->have_first) {
       d = impl_->first;
       impl_->have_first = false;
-    } else if (impl_->find == INVALID_HANDLE_VALUE || !::FindNextFileA(impl_->find, &d)) {
+    } else if (impl_->find == INVALID_HANDLE_VALUE || !::FindNextFileW(impl_->find, &d)) {
       return false;
     }
-    if (std::string(d.cFileName) == "." || std::string(d.cFileName) == "..") continue;
-    entry.Name = d.cFileName;
+    if (wcscmp(d.cFileName, L".") == 0 || wcscmp(d.cFileName, L"..") == 0) continue;
+    // A name that no ANSI form reaches (no short form on this volume) is left out.
+    if (!ExactSystemForm(d.cFileName, entry.Name) && !ExactSystemForm(d.cAlternateFileName, entry.Name))
+      continue;
     entry.Attributes = d.dwFileAttributes & 0x3F;
     return true;
   }

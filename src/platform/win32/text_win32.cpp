@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/text.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
@@ -18,32 +19,20 @@ int CompareTextLocale(const std::string& a, const std::string& b) {
   return r - CSTR_EQUAL;
 }
 
-std::wstring AnsiToWide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
 namespace {
-std::string WideTo(UINT cp, const std::wstring& w) {
-  if (w.empty()) return std::string();
-  int n = ::WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
+// The program's own texts are Shift-JIS bytes on every system.
+constexpr UINT kOwnCodePage = 932;
+
 }  // namespace
+
+std::wstring AnsiToWide(const std::string& text) { return WideFrom(kOwnCodePage, text); }
 
 std::string AnsiToUtf8(const std::string& text) { return WideTo(CP_UTF8, AnsiToWide(text)); }
 
-std::string Utf8ToAnsi(const std::string& text) {
-  if (text.empty()) return std::string();
-  int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), w.data(), n);
-  return WideTo(CP_ACP, w);
-}
+std::string Utf8ToAnsi(const std::string& text) { return WideTo(kOwnCodePage, WideFrom(CP_UTF8, text)); }
+
+std::wstring SystemToWide(const std::string& text) { return WideFrom(CP_ACP, text); }
+
+std::string SystemToUtf8(const std::string& text) { return WideTo(CP_UTF8, SystemToWide(text)); }
 
 }  // namespace platform

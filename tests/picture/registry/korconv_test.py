@@ -139,6 +139,21 @@ class Korconv(unittest.TestCase):
                     # Nothing is drawn by these metafiles: a white picture, never an empty file.
                     self.assertEqual(written.convert("RGB").getextrema(), ((255, 255), (255, 255), (255, 255)))
 
+    def test_names_in_any_script_are_read_and_written(self):
+        # Letters that Shift-JIS writes, letters it lacks, and one outside the basic plane.
+        os.mkdir(self.path("写真 café"))
+        im = Image.effect_mandelbrot((40, 30), (-2, -1, 1, 1), 20).convert("RGB")
+        im.save(self.path("写真 café/naïve 🌸.bmp"))
+        source, target = f"写真 café{SEP}naïve 🌸.bmp", f"写真 café{SEP}出力 ü.bmp"
+        self.assertEqual(self.korconv("--info", source), (0, "40x30 24 bpp TBitmap", ""))
+        self.assertEqual(self.korconv(source, target)[::2], (0, ""))
+        with Image.open(self.path("写真 café/出力 ü.bmp")) as written:
+            self.assertEqual(max_difference(written.convert("RGB"), im), 0)
+        code, _, err = self.korconv("--info", f"写真 café{SEP}none ü.bmp")
+        self.assertEqual(code, 1)
+        if not RUNNER:  # the real name, letters and all, natively; Wine's console has code page 932
+            self.assertEqual(err, "ファイル 写真 café\\none ü.bmp は開けません")
+
     def test_failures_exit_1_with_the_systems_message(self):
         # An extension that neither the registry nor any plug-in beside korconv declares.
         Image.new("RGB", (4, 4)).save(self.path("a.qqz"), format="PNG")
