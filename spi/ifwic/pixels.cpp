@@ -256,6 +256,55 @@ void convertRow(SourceLayout layout, OutputKind out, const uint8_t* src, uint8_t
   }
 }
 
+namespace {
+
+// Puts stored row `y` where the orientation turns it (see placeRows).
+void placeRow(int orientation, const uint8_t* row, uint32_t y, uint32_t width, uint32_t height, int bytes,
+              uint8_t* dib, uint64_t stride) {
+  // Where pixel 0 of the row lands upright (ux, uy), and which way the following ones go.
+  uint64_t ux = 0, uy = 0;
+  int dx = 0, dy = 0;
+  switch (orientation) {
+    case 2:
+      ux = width - 1, uy = y, dx = -1;
+      break;
+    case 3:
+      ux = width - 1, uy = height - 1 - y, dx = -1;
+      break;
+    case 4:
+      ux = 0, uy = height - 1 - y, dx = 1;
+      break;
+    case 5:
+      ux = y, uy = 0, dy = 1;
+      break;
+    case 6:
+      ux = height - 1 - y, uy = 0, dy = 1;
+      break;
+    case 7:
+      ux = height - 1 - y, uy = width - 1, dy = -1;
+      break;
+    case 8:
+      ux = y, uy = width - 1, dy = -1;
+      break;
+    default:
+      ux = 0, uy = y, dx = 1;
+      break;
+  }
+  const uint64_t uprightHeight = orientation >= 5 && orientation <= 8 ? width : height;
+  // Bottom-up: upright row uy is DIB row uprightHeight - 1 - uy.
+  int64_t at = static_cast<int64_t>((uprightHeight - 1 - uy) * stride + ux * bytes);
+  const int64_t step =
+      static_cast<int64_t>(dx) * bytes - static_cast<int64_t>(dy) * static_cast<int64_t>(stride);
+  if (step == bytes) {
+    std::memcpy(dib + at, row, static_cast<size_t>(width) * bytes);
+    return;
+  }
+  for (uint32_t x = 0; x < width; ++x, at += step)
+    std::memcpy(dib + at, row + static_cast<size_t>(x) * bytes, bytes);
+}
+
+}  // namespace
+
 bool keyable(SourceLayout layout, bool greyKey, int fileDepth) {
   if (greyKey) return isGray(layout) && bitsPerPixel(layout) == fileDepth;
   switch (layout) {
@@ -300,48 +349,42 @@ void uprightSize(int orientation, uint32_t width, uint32_t height, uint32_t& upr
   uprightHeight = turned ? width : height;
 }
 
-void placeRow(int orientation, const uint8_t* row, uint32_t y, uint32_t width, uint32_t height, int bytes,
-              uint8_t* dib, uint64_t stride) {
-  // Where pixel 0 of the row lands upright (ux, uy), and which way the following ones go.
-  uint64_t ux = 0, uy = 0;
-  int dx = 0, dy = 0;
-  switch (orientation) {
-    case 2:
-      ux = width - 1, uy = y, dx = -1;
-      break;
-    case 3:
-      ux = width - 1, uy = height - 1 - y, dx = -1;
-      break;
-    case 4:
-      ux = 0, uy = height - 1 - y, dx = 1;
-      break;
-    case 5:
-      ux = y, uy = 0, dy = 1;
-      break;
-    case 6:
-      ux = height - 1 - y, uy = 0, dy = 1;
-      break;
-    case 7:
-      ux = height - 1 - y, uy = width - 1, dy = -1;
-      break;
-    case 8:
-      ux = y, uy = width - 1, dy = -1;
-      break;
-    default:
-      ux = 0, uy = y, dx = 1;
-      break;
-  }
-  const uint64_t uprightHeight = orientation >= 5 && orientation <= 8 ? width : height;
-  // Bottom-up: upright row uy is DIB row uprightHeight - 1 - uy.
-  int64_t at = static_cast<int64_t>((uprightHeight - 1 - uy) * stride + ux * bytes);
-  const int64_t step =
-      static_cast<int64_t>(dx) * bytes - static_cast<int64_t>(dy) * static_cast<int64_t>(stride);
-  if (step == bytes) {
-    std::memcpy(dib + at, row, static_cast<size_t>(width) * bytes);
+// Copies `count` pixels of `bytes` bytes each (B of them when B is not 0), `fromStep` apart in
+// the source and next to each other in the target.
+template <int B>
+void copyRun(uint8_t* to, const uint8_t* from, int64_t fromStep, uint32_t count, int bytes) {
+  const int n = B ? B : bytes;
+  int64_t at = 0;  // an offset, not a pointer: the last step may lead before the strip
+  for (uint32_t i = 0; i < count; ++i, to += n, at += fromStep)
+    for (int b = 0; b < n; ++b) to[b] = from[at + b];
+}
+
+void placeRows(int orientation, const uint8_t* rows, uint64_t rowBytes, uint32_t y0, uint32_t count,
+               uint32_t width, uint32_t height, int bytes, uint8_t* dib, uint64_t stride) {
+  if (orientation < 5 || orientation > 8) {
+    for (uint32_t r = 0; r < count; ++r)
+      placeRow(orientation, rows + r * rowBytes, y0 + r, width, height, bytes, dib, stride);
     return;
   }
-  for (uint32_t x = 0; x < width; ++x, at += step)
-    std::memcpy(dib + at, row + static_cast<size_t>(x) * bytes, bytes);
+  if (count == 0) return;
+  // Quarter turns and diagonal mirrors: stored column x becomes one upright row, in which the
+  // strip's rows lie side by side, so each column of the strip is written as one short run,
+  // from its left end: for orientations 6 and 7 that is the strip's last row.
+  const bool forward = orientation == 5 || orientation == 8;  // row y at upright column y
+  const uint64_t left = forward ? y0 : height - y0 - count;
+  const int64_t fromStep = forward ? static_cast<int64_t>(rowBytes) : -static_cast<int64_t>(rowBytes);
+  const uint64_t firstRow = forward ? 0 : (count - 1) * rowBytes;
+  for (uint32_t x = 0; x < width; ++x) {
+    const uint64_t uy = orientation <= 6 ? x : width - 1 - x;
+    uint8_t* to = dib + (width - 1 - uy) * stride + left * bytes;  // bottom-up, upright height `width`
+    const uint8_t* from = rows + firstRow + static_cast<size_t>(x) * bytes;
+    if (bytes == 3)
+      copyRun<3>(to, from, fromStep, count, bytes);
+    else if (bytes == 1)
+      copyRun<1>(to, from, fromStep, count, bytes);
+    else
+      copyRun<0>(to, from, fromStep, count, bytes);
+  }
 }
 
 }  // namespace ifwic

@@ -84,10 +84,11 @@ void convertKeyedRow(SourceLayout layout, const uint8_t* src, uint8_t* dst, uint
 // EXIF tag numbers them): the sides swap for 5 to 8.
 void uprightSize(int orientation, uint32_t width, uint32_t height, uint32_t& uprightWidth,
                  uint32_t& uprightHeight);
-// Puts stored row `y` of a `width` x `height` picture, `bytes` per pixel, where the orientation
-// turns it in a bottom-up DIB of the upright size whose rows are `stride` bytes apart.
-void placeRow(int orientation, const uint8_t* row, uint32_t y, uint32_t width, uint32_t height, int bytes,
-              uint8_t* dib, uint64_t stride);
+// Puts `count` stored rows from row `y0` on (`rowBytes` apart) of a `width` x `height` picture,
+// `bytes` per pixel, where the orientation turns them in a bottom-up DIB of the upright size
+// whose rows are `stride` bytes apart.
+void placeRows(int orientation, const uint8_t* rows, uint64_t rowBytes, uint32_t y0, uint32_t count,
+               uint32_t width, uint32_t height, int bytes, uint8_t* dib, uint64_t stride);
 
 }  // namespace ifwic
 

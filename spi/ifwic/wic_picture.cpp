@@ -370,14 +370,21 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
   if (progress && progress(0, static_cast<int32_t>(height), lData)) return SPI_ABORT;
   if (canvas) fillRows(bits, dibRow, canvasWidth, canvasHeight, out, fillIndex, fill);
   const uint64_t leftBytes = static_cast<uint64_t>(left) * bitCount / 8;
-  // A turned or mirrored picture: each converted row is spread over the DIB, padding zeroed first.
+  // A turned or mirrored picture: each strip of converted rows is spread over the DIB, whose row
+  // padding is zeroed first.
   const bool turned = orientation_ != 1;
-  if (turned) std::memset(bits, 0, static_cast<size_t>(bitsBytes));
+  if (turned) {
+    const uint64_t used = static_cast<uint64_t>(canvasWidth) * bitCount / 8;
+    for (UINT y = 0; y < canvasHeight; ++y)
+      std::memset(bits + y * dibRow + used, 0, static_cast<size_t>(dibRow - used));
+  }
 
-  // 24-bit sources go straight into their DIB rows; the rest through a strip buffer.
-  const bool direct = layout == SourceLayout::Bgr24 && out == OutputKind::Bgr24 && !keyed && !turned;
+  // 24-bit sources go straight into their DIB rows (or, turned, from the codec's strip); the
+  // rest are converted through a strip buffer.
+  const bool bgr = layout == SourceLayout::Bgr24 && out == OutputKind::Bgr24 && !keyed;
+  const bool direct = bgr && !turned;
   const uint64_t outBytes = (static_cast<uint64_t>(width) * bitCount + 7) / 8;
-  std::vector<BYTE> turnedRow;
+  std::vector<BYTE> turnedStrip;  // converted rows as stored, before they are turned
   UINT stripRows = static_cast<UINT>(kStripBytes / (srcRow ? srcRow : 1));
   if (stripRows < 1) stripRows = 1;
   if (stripRows > height) stripRows = height;
@@ -385,7 +392,7 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
   if (!direct) {
     try {
       strip.resize(static_cast<size_t>(srcRow * stripRows));
-      if (turned) turnedRow.resize(static_cast<size_t>(outBytes));
+      if (turned && !bgr) turnedStrip.resize(static_cast<size_t>(outBytes * stripRows));
     } catch (const std::bad_alloc&) {
       return SPI_NO_MEMORY;
     }
@@ -398,10 +405,11 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
                               strip.data());
       if (FAILED(hr)) return resultFor(hr);
     }
-    for (UINT r = 0; r < rows; ++r) {
+    for (UINT r = 0; r < rows && !(turned && bgr); ++r) {
       const UINT y = y0 + r;
       const BYTE* src = strip.data() + r * srcRow;
-      BYTE* row = turned ? turnedRow.data() : bits + (canvasHeight - 1 - (top + y)) * dibRow + leftBytes;
+      BYTE* row = turned ? turnedStrip.data() + r * outBytes
+                         : bits + (canvasHeight - 1 - (top + y)) * dibRow + leftBytes;
       if (direct) {
         const WICRect rect = {0, static_cast<INT>(y), static_cast<INT>(width), 1};
         hr = source->CopyPixels(&rect, static_cast<UINT>(dibRow), static_cast<UINT>(outBytes), row);
@@ -411,11 +419,13 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
       } else {
         convertRow(layout, out, src, row, width, palette, paletteCount);
       }
-      if (turned)
-        placeRow(orientation_, row, y, width, height, bitCount / 8, bits, dibRow);
-      else if (!canvas)
-        std::memset(row + outBytes, 0, static_cast<size_t>(dibRow - outBytes));
+      if (!turned && !canvas) std::memset(row + outBytes, 0, static_cast<size_t>(dibRow - outBytes));
     }
+    if (turned && bgr)
+      placeRows(orientation_, strip.data(), srcRow, y0, rows, width, height, 3, bits, dibRow);
+    else if (turned)
+      placeRows(orientation_, turnedStrip.data(), outBytes, y0, rows, width, height, bitCount / 8, bits,
+                dibRow);
     if (progress && progress(static_cast<int32_t>(y0 + rows), static_cast<int32_t>(height), lData))
       return SPI_ABORT;
   }

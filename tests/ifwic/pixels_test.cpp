@@ -123,12 +123,14 @@ TEST(Orientation, RowsLandWhereTheTagSaysInABottomUpDib) {
       EXPECT_EQ(uw, o >= 5 ? h : w) << o;
       const uint64_t stride = dibRowBytes(8 * bytes, uw);
       std::vector<uint8_t> dib(stride * uh, 0xEE);
-      for (uint32_t y = 0; y < h; ++y) {
-        std::vector<uint8_t> row(w * bytes);
+      // The stored rows, two apart by a gap of 7 bytes, placed as a strip of two and one of one.
+      const uint64_t rowBytes = w * bytes + 7;
+      std::vector<uint8_t> rows(rowBytes * h);
+      for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x)
-          for (int b = 0; b < bytes; ++b) row[x * bytes + b] = uint8_t(16 * y + x + 100 * b);
-        placeRow(o, row.data(), y, w, h, bytes, dib.data(), stride);
-      }
+          for (int b = 0; b < bytes; ++b) rows[y * rowBytes + x * bytes + b] = uint8_t(16 * y + x + 100 * b);
+      placeRows(o, rows.data(), rowBytes, 0, 2, w, h, bytes, dib.data(), stride);
+      placeRows(o, rows.data() + 2 * rowBytes, rowBytes, 2, 1, w, h, bytes, dib.data(), stride);
       for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x) {
           uint32_t ux, uy;
