@@ -10,19 +10,6 @@
 TForm1* Form1 = nullptr;
 
 namespace {
-// Designer positions and sizes are in 96 pixels per inch.  They are scaled when the display's
-// logical resolution differs; the served font's text height is not used for scaling, because
-// a substituted face (IPAPGothic for "ＭＳ Ｐゴシック" gives 13 instead of 12) would move every
-// designed position by a font the design never saw.
-int DesignScale(int value) {
-  static const int ppi = [] {
-    toolkit::WindowDC screen(nullptr);
-    const int v = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
-    return v > 0 ? v : 96;
-  }();
-  return ppi == 96 ? value : ::MulDiv(value, ppi, 96);
-}
-
 template <typename Method>
 TNotifyEvent Bind(TForm1* form, Method method) {
   return [form, method](TObject* sender) { (form->*method)(sender); };
@@ -30,12 +17,20 @@ TNotifyEvent Bind(TForm1* form, Method method) {
 }  // namespace
 
 TForm1::TForm1(TComponent* owner, const std::string& commandLine) : TForm(owner), commandLine_(commandLine) {
+  // The screen's resolution until the window exists, then the window's own.
+  dpi_ = TScreen::Dpi(nullptr);
   left_ = 197;
   top_ = 103;
   width_ = DesignScale(308);
   height_ = DesignScale(256);
-  SetFont(L"ＭＳ Ｐゴシック", 12);
+  SetFont(L"ＭＳ Ｐゴシック", DesignScale(12));
   CreateWindowHandle();
+  const int windowDpi = TScreen::Dpi(Handle());
+  if (windowDpi != dpi_) {
+    dpi_ = windowDpi;
+    SetFont(L"ＭＳ Ｐゴシック", DesignScale(12));
+    TForm::SetBounds(Left(), Top(), DesignScale(308), DesignScale(256));
+  }
   SetCaption("Korvale2");
 
   // Components in the designer description's order.
@@ -58,6 +53,7 @@ TForm1::TForm1(TComponent* owner, const std::string& commandLine) : TForm(owner)
   ActionMainMenuBar1 = new TActionMainMenuBar(this);
   ActionMainMenuBar1->SetName("ActionMainMenuBar1");
   ActionMainMenuBar1->SetBounds(0, 0, ClientWidth(), DesignScale(29));
+  ActionMainMenuBar1->SetDpi(dpi_);
 
   FileListBox1 = new TFileListBox(this);
   FileListBox1->SetName("FileListBox1");
@@ -163,9 +159,35 @@ void TForm1::PrepareWindowParams(TCreateParams& params) {
   params.ExStyle |= WS_EX_ACCEPTFILES;
 }
 
+// Designer positions and sizes are in 96 pixels per inch; they are scaled to the window's
+// resolution.  The served font's text height is not used for scaling, because a substituted
+// face (IPAPGothic for "ＭＳ Ｐゴシック" gives 13 instead of 12) would move every designed
+// position by a font the design never saw.
+int TForm1::DesignScale(int value) const { return dpi_ == 96 ? value : ::MulDiv(value, dpi_, 96); }
+
+// The window moved to a monitor of another resolution (or that monitor's setting changed): the
+// menu bar and its font take the new scale, the picture stays one picture pixel to one screen
+// pixel below it, and the window takes the rectangle the system suggests.
+void TForm1::WMDpiChanged(int dpi, const RECT& suggested) {
+  if (dpi <= 0 || dpi == dpi_) return;
+  const int oldBar = DesignScale(29);
+  dpi_ = dpi;
+  const int newBar = DesignScale(29);
+  SetFont(L"ＭＳ Ｐゴシック", DesignScale(12));
+  TForm::SetBounds(suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top);
+  ActionMainMenuBar1->SetDpi(dpi_);
+  ActionMainMenuBar1->SetBounds(0, 0, ClientWidth(), newBar);
+  Image1->SetBounds(Image1->Left(), Image1->Top() + newBar - oldBar, Image1->Width(), Image1->Height());
+}
+
 LRESULT TForm1::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_DROPFILES) {
     WMDropFiles(reinterpret_cast<HDROP>(wp));
+    return 0;
+  }
+  if (msg == kWmDpiChanged) {
+    WMDpiChanged(HIWORD(wp), *reinterpret_cast<const RECT*>(lp));
     return 0;
   }
   return TForm::WndProc(msg, wp, lp);

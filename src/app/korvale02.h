@@ -85,7 +85,12 @@ class TForm1 : public TForm {
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
+  // WM_DPICHANGED, named here for headers that predate it.
+  static constexpr UINT kWmDpiChanged = 0x02E0;
   void WMDropFiles(HDROP drop);
+  void WMDpiChanged(int dpi, const RECT& suggested);
+  int DesignScale(int value) const;
+  int dpi_ = 96;
   void BuildCommands();
   void LoadStartupPicture();
   std::string commandLine_;

@@ -62,10 +62,11 @@ void TForm1::FitWindow() {
   SetClientWidth(w);
   SetClientHeight(h + ActionMainMenuBar1->Height());
   SetClientWidth(w);
-  if (TScreen::Width() < Left() + Width())
-    TForm::SetBounds(Left(), Top(), TScreen::Width() - Left(), Height());
-  if (TScreen::Height() < Top() + Height())
-    TForm::SetBounds(Left(), Top(), Width(), TScreen::Height() - Top());
+  // "The screen" is the monitor that holds the window: its right and bottom edges, which lie
+  // anywhere in the virtual screen when there are several monitors.
+  const RECT screen = TScreen::MonitorRect(Handle());
+  if (screen.right < Left() + Width()) TForm::SetBounds(Left(), Top(), screen.right - Left(), Height());
+  if (screen.bottom < Top() + Height()) TForm::SetBounds(Left(), Top(), Width(), screen.bottom - Top());
   EndResize();
 }
 

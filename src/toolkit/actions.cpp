@@ -112,9 +112,7 @@ bool TActionManager::IsShortCut(TShortCut shortCut) {
 // ---- TActionMainMenuBar -------------------------------------------------------------------
 
 TActionMainMenuBar::TActionMainMenuBar(TForm* owner) : TWinControl(owner) {
-  font_.reset(::CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
-                            L"MS UI Gothic"));
+  SetDpi(96);
   TCreateParams p;
   p.ClassName = RegisterClassOnce(L"KorvaleMenuBar", 0, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
   p.Style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
@@ -127,6 +125,15 @@ TActionMainMenuBar::TActionMainMenuBar(TForm* owner) : TWinControl(owner) {
 }
 
 TActionMainMenuBar::~TActionMainMenuBar() = default;
+
+void TActionMainMenuBar::SetDpi(int dpi) {
+  const int pixels = dpi == 96 ? 12 : ::MulDiv(12, dpi, 96);
+  font_.reset(::CreateFontW(-pixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                            L"MS UI Gothic"));
+  rects_.clear();
+  if (Handle()) Invalidate();
+}
 
 void TActionMainMenuBar::SetActionManager(TActionManager* manager) {
   manager_ = manager;

@@ -75,6 +75,8 @@ class TActionMainMenuBar : public TWinControl {
   bool OpenMenuByAccelerator(wchar_t letter);
   // The bar-relative rectangle of top item `index`.
   RECT ItemRect(int index) const;
+  // The bar's font follows the window's resolution: 12 pixels at 96 dots per inch.
+  void SetDpi(int dpi);
   int ItemCount() const;
 
  protected:

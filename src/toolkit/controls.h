@@ -189,10 +189,16 @@ class TForm : public TWinControl {
   int32_t frameW_ = 0, frameH_ = 0;  // outer minus client without bars, while planning
 };
 
-// The primary display's size; tests may put another in its place.
+// The primary display's size, and the rectangle of the monitor that holds a window (in virtual
+// screen coordinates, which are negative left of and above the primary one); tests may put a
+// display of another size at the origin in their place.
 struct TScreen {
   static int32_t Width();
   static int32_t Height();
+  static RECT MonitorRect(HWND window);
+  // The window's resolution in dots per inch (the system's where a system has no per-window
+  // one); with no window, the screen's.
+  static int Dpi(HWND window);
   static void SetSizeOverride(int32_t width, int32_t height);  // 0, 0 = the real display
 };
 
