@@ -138,10 +138,12 @@ void TWinControl::SetParentForm(TForm* form) {
 
 namespace {
 int32_t g_screenW = 0, g_screenH = 0;
-}
+RECT g_monitor{0, 0, 0, 0};
+}  // namespace
 int32_t TScreen::Width() { return g_screenW ? g_screenW : ::GetSystemMetrics(SM_CXSCREEN); }
 int32_t TScreen::Height() { return g_screenH ? g_screenH : ::GetSystemMetrics(SM_CYSCREEN); }
 RECT TScreen::MonitorRect(HWND window) {
+  if (!::IsRectEmpty(&g_monitor)) return g_monitor;
   if (g_screenW || g_screenH) return RECT{0, 0, Width(), Height()};
   MONITORINFO info{};
   info.cbSize = sizeof info;
@@ -167,6 +169,8 @@ int TScreen::Dpi(HWND window) {
   const int dpi = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
   return dpi > 0 ? dpi : 96;
 }
+
+void TScreen::SetMonitorOverride(const RECT& monitor) { g_monitor = monitor; }
 
 void TScreen::SetSizeOverride(int32_t width, int32_t height) {
   g_screenW = width;

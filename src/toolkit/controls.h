@@ -200,6 +200,8 @@ struct TScreen {
   // one); with no window, the screen's.
   static int Dpi(HWND window);
   static void SetSizeOverride(int32_t width, int32_t height);  // 0, 0 = the real display
+  // Tests: the rectangle MonitorRect answers for every window; an empty one = the real monitors.
+  static void SetMonitorOverride(const RECT& monitor);
 };
 
 #endif

@@ -136,6 +136,7 @@ void ViewerTest::TearDown() {
   toolkit::SetMessageBoxHook(nullptr);
   TFileDialog::SetHook(nullptr);
   TScreen::SetSizeOverride(0, 0);
+  TScreen::SetMonitorOverride(RECT{0, 0, 0, 0});
   if (!originalDir.empty()) platform::SetCurrentDir(originalDir);
 }
 

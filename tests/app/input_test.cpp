@@ -103,6 +103,28 @@ TEST_F(ViewerTest, FitWindowSetsTheClientAreaToThePicturePlusTheMenuBar) {
   EXPECT_FALSE(f.HorzScrollBarVisible() || f.VertScrollBarVisible());
 }
 
+// The window on a monitor right of the primary one, and on one left of it (negative
+// coordinates): fitting grows it to that monitor's edges, not the primary screen's.
+TEST_F(ViewerTest, FitWindowMeasuresAgainstTheMonitorThatHoldsTheWindow) {
+  TScreen::SetSizeOverride(1024, 768);
+  ScratchFolder dir;
+  WriteBmp(dir.File("big.bmp"), 2000, 1500);
+  TForm1& f = Start(dir.File("big.bmp"));
+  const struct {
+    RECT monitor;
+    int32_t left;
+  } cases[] = {{{1024, 0, 2304, 1024}, 1100}, {{-1280, -200, 0, 824}, -1200}};
+  for (const auto& c : cases) {
+    TScreen::SetMonitorOverride(c.monitor);
+    f.SetBounds(c.left, 103, 308, 256);
+    f.Action9Execute(nullptr);  // Ctrl+Z: own size, fitted again
+    Pump();
+    EXPECT_EQ(f.Left(), c.left);
+    EXPECT_EQ(f.Width(), c.monitor.right - c.left);
+    EXPECT_EQ(f.Height(), c.monitor.bottom - 103);
+  }
+}
+
 TEST_F(ViewerTest, DraggingScrollsAndThePictureFollowsThePointer) {
   TScreen::SetSizeOverride(1024, 768);
   ScratchFolder dir;

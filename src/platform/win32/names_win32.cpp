@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/win32/wide.h"
@@ -10,6 +11,20 @@ namespace platform {
 
 namespace {
 std::wstring FromUtf8(const std::string& text) { return WideFrom(CP_UTF8, text); }
+
+// A path cut after each separator ("C:\\", "folder\\", "name").
+std::vector<std::wstring> Components(const std::wstring& path) {
+  std::vector<std::wstring> parts;
+  size_t start = 0;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == L'\\' || path[i] == L'/') {
+      parts.push_back(path.substr(start, i + 1 - start));
+      start = i + 1;
+    }
+  }
+  if (start < path.size()) parts.push_back(path.substr(start));
+  return parts;
+}
 }  // namespace
 
 std::string ReachableName(const std::string& utf8Name, bool create) {
@@ -27,8 +42,18 @@ std::string ReachableName(const std::string& utf8Name, bool create) {
   const DWORD got = ::GetShortPathNameW(w.c_str(), shortName.data(), n);
   if (got == 0 || got >= n) return std::string();
   shortName.resize(got);
-  // A volume without short names gives the long name back, which the code page cannot write.
-  return ExactSystemForm(shortName, ansi) ? ansi : std::string();
+  // Folder by folder, the short form only where the code page cannot write the real one, so
+  // that a file's name matches what the folder search reports for it.  A volume without short
+  // names gives the long name back, which the code page cannot write.
+  const std::vector<std::wstring> real = Components(w), brief = Components(shortName);
+  if (real.size() != brief.size()) return ExactSystemForm(shortName, ansi) ? ansi : std::string();
+  std::string out;
+  for (size_t i = 0; i < real.size(); ++i) {
+    std::string part;
+    if (!ExactSystemForm(real[i], part) && !ExactSystemForm(brief[i], part)) return std::string();
+    out += part;
+  }
+  return out;
 }
 
 std::string ShownName(const std::string& name) {
