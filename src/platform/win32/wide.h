@@ -18,12 +18,13 @@ inline std::wstring WideFrom(UINT cp, const std::string& text) {
 }
 
 // UTF-16 to a code page; `lossy` (may be null) tells whether a character had no exact form.
-// The lossy test needs flags that the UTF-8 code page refuses: that one writes every name.
+// A character without one becomes "?", never a look-alike ("é" is not "e": that could name
+// another file).  The UTF-8 code page writes every character and refuses these flags.
 inline std::string WideTo(UINT cp, const std::wstring& w, BOOL* lossy = nullptr) {
   if (lossy) *lossy = FALSE;
   if (w.empty()) return std::string();
   const bool utf8 = cp == CP_UTF8 || (cp == CP_ACP && ::GetACP() == CP_UTF8);
-  const DWORD flags = utf8 || !lossy ? 0 : WC_NO_BEST_FIT_CHARS;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
   const int len = static_cast<int>(w.size());
   const int n = ::WideCharToMultiByte(cp, flags, w.data(), len, nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
