@@ -5,8 +5,8 @@
 #include <cstring>
 #include <limits>
 
-#include "graphics/plugin_call.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "plugins/spis.h"
 #include "rtl/format.h"
 #include "rtl/text.h"
@@ -26,34 +26,6 @@ int32_t MulDiv(int32_t number, int32_t numerator, int32_t denominator) {
   return static_cast<int32_t>(result);
 }
 
-bool ComputeLayout(const platform::BitmapInfoHeader& h, TDecodedLayout& out) {
-  out = TDecodedLayout{};
-  const uint16_t bits = h.biBitCount;
-  if (h.biSize < 40) return false;
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
-  if (h.biWidth <= 0 || h.biHeight == 0) return false;
-  int64_t colors = h.biClrUsed;
-  if (colors == 0) colors = bits == 1 ? 2 : bits == 4 ? 16 : bits == 8 ? 256 : 0;
-  // A bit-field picture keeps its three masks between the header and the colours; without them
-  // the BMP file image would read the first pixels as masks.
-  const int64_t masks = (h.biCompression == platform::kBI_BITFIELDS && (bits == 16 || bits == 32)) ? 12 : 0;
-  const int64_t infoSize = 40 + masks + 4 * colors;
-  const int64_t rowBytes = (static_cast<int64_t>(h.biWidth) * bits + 31) / 32 * 4;
-  const int64_t rows = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
-  const int64_t bitsSize = rowBytes * rows;
-  const int64_t limit = std::numeric_limits<int32_t>::max();
-  if (infoSize > limit || bitsSize > limit || 14 + infoSize + bitsSize > limit) return false;
-  out.Width = h.biWidth;
-  out.Height = h.biHeight;
-  out.BitCount = bits;
-  out.ColorCount = static_cast<int32_t>(colors);
-  out.MaskBytes = static_cast<int32_t>(masks);
-  out.InfoSize = static_cast<int32_t>(infoSize);
-  out.BitsSize = static_cast<int32_t>(bitsSize);
-  out.FourBitPixels = bits == 4;
-  return true;
-}
-
 // ---- TInSPIAbleData ----
 
 TInSPIAbleData::TInSPIAbleData(TObject* owner, std::string fileName)
@@ -61,29 +33,18 @@ TInSPIAbleData::TInSPIAbleData(TObject* owner, std::string fileName)
 
 TInSPIAbleData::~TInSPIAbleData() { FreeHandles(); }
 
-const void* TInSPIAbleData::BitmapInfo() {
-  if (!info_ && infoHandle_) info_ = platform::LocalLockBlock(infoHandle_);
-  return info_;
-}
+const void* TInSPIAbleData::BitmapInfo() { return picture_ ? picture_->Info() : nullptr; }
 
-const void* TInSPIAbleData::Bits() {
-  if (!bits_ && bitsHandle_) bits_ = platform::LocalLockBlock(bitsHandle_);
-  return bits_;
+const void* TInSPIAbleData::Bits() { return picture_ ? picture_->Bits() : nullptr; }
+
+const TDecodedLayout& TInSPIAbleData::Layout() const {
+  static const TDecodedLayout none;
+  return picture_ ? picture_->Layout() : none;
 }
 
 void TInSPIAbleData::FreeHandles() {
-  if (info_) {
-    platform::LocalUnlockBlock(infoHandle_);
-    info_ = nullptr;
-  }
-  if (bits_) {
-    platform::LocalUnlockBlock(bitsHandle_);
-    bits_ = nullptr;
-  }
-  if (infoHandle_) platform::LocalFreeBlock(infoHandle_);
-  if (bitsHandle_) platform::LocalFreeBlock(bitsHandle_);
+  picture_.reset();
   if (pictureInfo_.hInfo) platform::LocalFreeBlock(pictureInfo_.hInfo);
-  infoHandle_ = bitsHandle_ = nullptr;
   pictureInfo_.hInfo = nullptr;
 }
 
@@ -125,102 +86,66 @@ std::vector<TInSPI*> TInSPIAbleData::FindCandidates() const {
   return list;
 }
 
-void TInSPIAbleData::Faulted(TInSPI& module, const char* entry, const TPluginFault& fault) {
-  char code[16];
-  std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(fault.Code));
-  throw ESPIPluginFault(
-      Format(msg::kSusiePluginFault, {text::ExtractFileName(module.FileName()), entry, code}));
-}
-
-int32_t TInSPIAbleData::QueryInfo(TInSPI& module, const char* buf, spi_len_t len, uint32_t flag) {
-  int32_t result = -1;
-  TPluginFault fault;
-  if (!GuardedCall([&] { result = module.GetPictureInfo(buf, len, flag, &pictureInfo_); }, fault)) {
-    FreeHandles();  // a text handle it may have left in the record
-    Faulted(module, "GetPictureInfo", fault);
+void TInSPIAbleData::Faulted(TInSPI& module, const spirun::Fault& fault) {
+  if (fault.What == spirun::Fault::kAbandoned) throw EAbort("");
+  if (!firstFault_.empty()) return;
+  const std::string name = text::ExtractFileName(module.FileName());
+  const char* entry = fault.Entry.c_str();
+  switch (fault.What) {
+    case spirun::Fault::kException:
+      firstFault_ = Format(msg::kSusiePluginFault, {name, entry, platform::FaultCodeText(fault.Code)});
+      break;
+    case spirun::Fault::kExited:
+      firstFault_ = Format(msg::kSusiePluginExited, {name, entry, std::to_string(fault.Code)});
+      break;
+    default:
+      firstFault_ = Format(msg::kSusiePluginHung, {name, entry});
+      break;
   }
-  return result;
 }
 
-int32_t TInSPIAbleData::DecodePicture(TInSPI& module, bool preview, const char* buf, spi_len_t len,
-                                      uint32_t flag) {
-  spi_hlocal_t info = nullptr;
-  spi_hlocal_t bits = nullptr;
-  int32_t result = -1;
+void TInSPIAbleData::DecodePicture(TInSPI& module, bool preview, const spirun::Input& input) {
   pendingFailure_ = nullptr;
-  TPluginFault fault;
-  const spi_len_t data = reinterpret_cast<spi_len_t>(this);
-  bool returned = GuardedCall(
-      [&] {
-        result = preview ? module.GetPreview(buf, len, flag, &info, &bits, &ProgressCallback, data)
-                         : module.GetPicture(buf, len, flag, &info, &bits, &ProgressCallback, data);
-      },
-      fault);
-  if (!returned) {
-    // Whatever it handed over before the fault is freed.
-    infoHandle_ = info;
-    bitsHandle_ = bits;
-    FreeHandles();
-    Faulted(module, preview ? "GetPreview" : "GetPicture", fault);
-  }
-  if (result == 0) {
-    infoHandle_ = info;
-    bitsHandle_ = bits;
-  } else {
-    infoHandle_ = bitsHandle_ = nullptr;
-  }
+  spirun::Fault fault;
+  const spirun::Progress progress = [this](int32_t done, int32_t total) {
+    return ProgressCallback(done, total, reinterpret_cast<spi_len_t>(this));
+  };
+  std::unique_ptr<TDecodedPicture> picture;
+  const int32_t result = module.RunGetPicture(preview, input, progress, picture, fault);
+  if (fault) Faulted(module, fault);
+  if (result == SPI_SUCCESS) picture_ = std::move(picture);
   if (pendingFailure_) {
     std::exception_ptr failure = pendingFailure_;
     pendingFailure_ = nullptr;
-    CheckPicture();
     std::rethrow_exception(failure);
   }
-  return result;
 }
 
-void TInSPIAbleData::CheckPicture() {
-  if (IsEmpty()) return;
-  bool fits = false;
-  const size_t infoBytes = platform::LocalBlockSize(infoHandle_);
-  const size_t bitsBytes = platform::LocalBlockSize(bitsHandle_);
-  if (infoBytes >= sizeof(platform::BitmapInfoHeader)) {
-    const void* info = BitmapInfo();
-    platform::BitmapInfoHeader header;
-    TDecodedLayout layout;
-    if (info) {
-      std::memcpy(&header, info, sizeof header);
-      fits = ComputeLayout(header, layout) && static_cast<size_t>(layout.InfoSize) <= infoBytes &&
-             static_cast<size_t>(layout.BitsSize) <= bitsBytes && Bits() != nullptr;
-    }
-  }
-  if (!fits) FreeHandles();
-}
-
-void TInSPIAbleData::TryPlugin(TInSPI& module, const uint8_t* buffer, int32_t offset) {
-  const char* buf = nullptr;
-  spi_len_t len = 0;
-  uint32_t flag = 0;
-  if (!Locate(offset, buf, len, flag)) return;
-  int32_t supported = 0;
-  TPluginFault fault;
-  const spi_dw_t dw = static_cast<spi_dw_t>(reinterpret_cast<uintptr_t>(buffer + offset));
-  if (!GuardedCall([&] { supported = module.IsSupported(fileName_.c_str(), dw); }, fault))
-    Faulted(module, "IsSupported", fault);
+void TInSPIAbleData::TryPlugin(TInSPI& module, const uint8_t (&buffer)[kHeaderSize], int32_t offset) {
+  spirun::Input input;
+  if (!Locate(offset, input)) return;
+  spirun::Fault fault;
+  const int32_t supported = module.RunIsSupported(fileName_, buffer, offset, fault);
+  if (fault) Faulted(module, fault);
   if (supported == 0) return;
-  QueryInfo(module, buf, len, flag);
+  spirun::PictureInfo info;
+  info.Record = pictureInfo_;
+  module.RunGetPictureInfo(input, info, fault);
+  pictureInfo_ = info.Record;
+  if (fault) {
+    Faulted(module, fault);
+    return;
+  }
   TSPIs* set = GetSPIs();
   if (set && set->GraphicPreview()) {
     try {
-      DecodePicture(module, true, buf, len, flag);
+      DecodePicture(module, true, input);
     } catch (const ESPIInvalidAPI&) {
-      infoHandle_ = bitsHandle_ = nullptr;  // no GetPreview: nothing was returned
+      picture_.reset();  // no GetPreview: nothing was returned
     }
-    CheckPicture();
     if (!IsEmpty()) return;
-    FreeHandles();
   }
-  DecodePicture(module, false, buf, len, flag);
-  CheckPicture();
+  DecodePicture(module, false, input);
 }
 
 void TInSPIAbleData::Decode() {
@@ -231,8 +156,9 @@ void TInSPIAbleData::Decode() {
     FreeHandles();
     DoProgress(TProgressStage::psRunning, 1, msg::kSeekingSusie);
     const std::vector<TInSPI*> candidates = FindCandidates();
-    std::vector<uint8_t> header(kHeaderSize, 0);
-    ReadHeader(header.data(), kHeaderSize);
+    uint8_t header[kHeaderSize] = {};
+    ReadHeader(header, kHeaderSize);
+    firstFault_.clear();
     const size_t count = candidates.size();
     const int offsets = macBinary ? 2 : 1;
     bool decoded = false;
@@ -241,11 +167,13 @@ void TInSPIAbleData::Decode() {
       for (int k = 0; k < offsets && !decoded; ++k) {
         DoProgress(TProgressStage::psRunning, 1,
                    Format(msg::kLoadingBy, {text::ExtractFileName(module.FileName())}));
-        TryPlugin(module, header.data(), kMacBinaryOffsets[k]);
+        TryPlugin(module, header, kMacBinaryOffsets[k]);
         decoded = !IsEmpty();
         if (!decoded) FreeHandles();
       }
     }
+    // A plug-in that crashed is named to the user rather than hidden behind "could not decode".
+    if (!decoded && !firstFault_.empty()) throw ESPIPluginFault(firstFault_);
   } catch (...) {
     DoProgress(TProgressStage::psEnding, 100, msg::kLoadedBySusie);
     throw;
@@ -271,10 +199,10 @@ void TInSPIAbleFromFile::ReadHeader(uint8_t* buffer, int32_t count) {
   platform::FileClose(f);
 }
 
-bool TInSPIAbleFromFile::Locate(int32_t offset, const char*& buf, spi_len_t& len, uint32_t& flag) {
-  buf = FileName().c_str();
-  len = offset;
-  flag = SPI_INPUT_FILE;
+bool TInSPIAbleFromFile::Locate(int32_t offset, spirun::Input& input) {
+  input.Flag = SPI_INPUT_FILE;
+  input.FileName = FileName();
+  input.Offset = offset;
   return true;
 }
 
@@ -301,10 +229,11 @@ void TInSPIAbleFromStream::ReadHeader(uint8_t* buffer, int32_t count) {
   if (n > 0 && memory_) std::memcpy(buffer, memory_, static_cast<size_t>(n));
 }
 
-bool TInSPIAbleFromStream::Locate(int32_t offset, const char*& buf, spi_len_t& len, uint32_t& flag) {
+bool TInSPIAbleFromStream::Locate(int32_t offset, spirun::Input& input) {
   if (size_ < offset) return false;
-  buf = reinterpret_cast<const char*>(memory_) + (memory_ ? offset : 0);
-  len = size_ - offset;
-  flag = SPI_INPUT_MEMORY;
+  input.Flag = SPI_INPUT_MEMORY;
+  input.Memory = memory_;
+  input.Size = size_;
+  input.Offset = offset;
   return true;
 }

@@ -13,6 +13,8 @@
 #include "picture/graphic.h"
 #include "platform/dib.h"
 #include "platform/localmem.h"
+#include "plugins/decoded.h"
+#include "plugins/runner.h"
 #include "plugins/spi.h"
 #include "plugins/spi_api.h"
 #include "rtl/exceptions.h"
@@ -27,34 +29,22 @@ inline constexpr const char kSusieCouldNotDecode[] = "Susie Plugins could not de
 inline constexpr const char kLoadedGraphic[] = "Loaded Graphic";
 // A plug-in faulted inside one of its entry points: its file name, the entry point, the code.
 inline constexpr const char kSusiePluginFault[] = "%s:Susie Pluginが%sの実行中に異常終了しました (例外 %s)";
+// A plug-in ended the helper process inside an entry point: file name, entry point, exit code.
+inline constexpr const char kSusiePluginExited[] =
+    "%s:Susie Pluginが%sの実行中にプロセスを終了しました (終了コード %s)";
+// A plug-in showed no sign of life inside an entry point for the time limit.
+inline constexpr const char kSusiePluginHung[] = "%s:Susie Pluginが%sの実行中に応答しなくなりました";
 }  // namespace msg
 
-// A plug-in faulted inside a call (Win32: access violation and the like).  Whatever it had
-// handed over is freed; the message names the plug-in.
+// No plug-in decoded the file and at least one of them faulted on the way (crashed, ended its
+// process, stopped answering): the message names the first that did, the entry point and what
+// happened.  Whatever it had handed over is freed.
 KOR_DECLARE_EXCEPTION(ESPIPluginFault, EInvalidGraphic);
 
 // Windows' MulDiv: number * numerator / denominator with a 64-bit intermediate, rounded to the
 // nearest integer with halves away from zero; -1 when denominator is 0 or the result does not
 // fit in 32 bits.
 int32_t MulDiv(int32_t number, int32_t numerator, int32_t denominator);
-
-// The geometry and sizes of a decoded BITMAPINFO, computed in 64 bits.  The BMP file image and
-// the drawing use exactly InfoSize bytes of the info block and BitsSize bytes of the bits.
-struct TDecodedLayout {
-  int32_t Width = 0;
-  int32_t Height = 0;  // as stored: negative for top-down rows
-  uint16_t BitCount = 0;
-  int32_t ColorCount = 0;
-  int32_t MaskBytes = 0;  // 12 for a bit-field picture: the three masks follow the header
-  int32_t InfoSize = 0;   // 40 + MaskBytes + 4 * ColorCount
-  int32_t BitsSize = 0;   // padded row bytes * |Height|
-  bool FourBitPixels = false;
-};
-
-// Fills `layout` from a header; false when the header is not one a picture can be made of
-// (biSize below 40, a bit count other than 1, 4, 8, 16, 24, 32, a width or height of 0, a
-// negative width, or a BMP file image larger than 2 GB).
-bool ComputeLayout(const platform::BitmapInfoHeader& header, TDecodedLayout& layout);
 
 class TInSPIAbleData : public TObject {
  public:
@@ -67,21 +57,27 @@ class TInSPIAbleData : public TObject {
   TInSPIAbleData& operator=(const TInSPIAbleData&) = delete;
 
   // Asks the candidates in turn; returns with the source holding a picture or empty.  A picture
-  // whose blocks are smaller than its header claims counts as not decoded.
+  // whose blocks are smaller than its header claims counts as not decoded, and so does an
+  // attempt in which the plug-in faulted; when nothing decoded and a plug-in faulted,
+  // ESPIPluginFault names it.  A wait the person abandoned raises EAbort.
   void Decode();
-  // True unless both blocks are held (they are held only once they passed the checks).
-  bool IsEmpty() const { return !infoHandle_ || !bitsHandle_; }
-  // The blocks' addresses, locked on first request.
+  // True unless a picture is held (it is held only once it passed the checks).
+  bool IsEmpty() const { return !picture_; }
+  // The held picture's layout (sizes, colours, header size).
+  const TDecodedLayout& Layout() const;
+  // The blocks' addresses (a plug-in's own blocks are locked on first request).
   const void* BitmapInfo();
   const void* Bits();
-  // Unlocks, then frees both blocks and the text handle of the picture information record.
+  // Frees the picture and the text handle of the picture information record.
   void FreeHandles();
 
   const std::string& FileName() const { return fileName_; }
   TObject* Owner() const { return owner_; }
   const SPI_PICTINFO& PictureInfo() const { return pictureInfo_; }
-  platform::LocalHandle InfoHandle() const { return infoHandle_; }
-  platform::LocalHandle BitsHandle() const { return bitsHandle_; }
+  // The plug-in's own handles while the picture is still in them (in-process runner); null
+  // otherwise.
+  platform::LocalHandle InfoHandle() const { return picture_ ? picture_->InfoHandle() : nullptr; }
+  platform::LocalHandle BitsHandle() const { return picture_ ? picture_->BitsHandle() : nullptr; }
 
   TProgressEvent OnProgress;
 
@@ -91,27 +87,24 @@ class TInSPIAbleData : public TObject {
  protected:
   // Copies up to count leading bytes of the data into buffer (which is zero-filled).
   virtual void ReadHeader(uint8_t* buffer, int32_t count) = 0;
-  // The buf, len and flag arguments for an attempt at `offset`; false when there is nothing at
-  // that offset to decode.
-  virtual bool Locate(int32_t offset, const char*& buf, spi_len_t& len, uint32_t& flag) = 0;
+  // Where the data of an attempt at `offset` is; false when there is nothing at that offset to
+  // decode.
+  virtual bool Locate(int32_t offset, spirun::Input& input) = 0;
 
  private:
   std::vector<TInSPI*> FindCandidates() const;
-  void TryPlugin(TInSPI& module, const uint8_t* buffer, int32_t offset);
-  int32_t QueryInfo(TInSPI& module, const char* buf, spi_len_t len, uint32_t flag);
-  int32_t DecodePicture(TInSPI& module, bool preview, const char* buf, spi_len_t len, uint32_t flag);
-  // Keeps the blocks only when the header is sane and fits them; frees them otherwise.
-  void CheckPicture();
+  void TryPlugin(TInSPI& module, const uint8_t (&buffer)[kHeaderSize], int32_t offset);
+  void DecodePicture(TInSPI& module, bool preview, const spirun::Input& input);
+  // A fault costs only its attempt; the first one is kept for the error when nothing decodes.
+  // The person's abandoning the wait ends the decode at once.
+  void Faulted(TInSPI& module, const spirun::Fault& fault);
   void DoProgress(TProgressStage stage, uint8_t percentDone, const std::string& msg);
-  [[noreturn]] void Faulted(TInSPI& module, const char* entry, const struct TPluginFault& fault);
 
   TObject* owner_;
   std::string fileName_;
-  platform::LocalHandle infoHandle_ = nullptr;
-  platform::LocalHandle bitsHandle_ = nullptr;
-  void* info_ = nullptr;  // locked addresses
-  void* bits_ = nullptr;
+  std::unique_ptr<TDecodedPicture> picture_;
   SPI_PICTINFO pictureInfo_{};
+  std::string firstFault_;  // the message of the first fault of this decode
   // A failure of the progress listener other than EAbort, carried across the plug-in's frames
   // and rethrown once the plug-in has returned.
   std::exception_ptr pendingFailure_;
@@ -124,7 +117,7 @@ class TInSPIAbleFromFile : public TInSPIAbleData {
 
  protected:
   void ReadHeader(uint8_t* buffer, int32_t count) override;
-  bool Locate(int32_t offset, const char*& buf, spi_len_t& len, uint32_t& flag) override;
+  bool Locate(int32_t offset, spirun::Input& input) override;
 };
 
 // The plug-ins get the stream's whole contents in memory: a memory stream's own buffer, any
@@ -141,7 +134,7 @@ class TInSPIAbleFromStream : public TInSPIAbleData {
  protected:
   void ReadHeader(uint8_t* buffer, int32_t count) override;
   // A memory source shorter than the offset has nothing there: the attempt is skipped.
-  bool Locate(int32_t offset, const char*& buf, spi_len_t& len, uint32_t& flag) override;
+  bool Locate(int32_t offset, spirun::Input& input) override;
 
  private:
   const uint8_t* memory_ = nullptr;

@@ -29,15 +29,14 @@ void TSPIGraphic::UpdateInfo() {
     infoReady_ = true;
     return;
   }
-  // The source keeps only blocks whose header passed ComputeLayout and that hold its sizes.
+  // The source keeps only pictures whose blocks passed the checks, which computed the layout.
   const auto* info = static_cast<const uint8_t*>(source_->BitmapInfo());
-  platform::BitmapInfoHeader header;
-  std::memcpy(&header, info, sizeof header);
-  ComputeLayout(header, layout_);
-  // The colour table follows the 40-byte header (and the masks), whatever biSize says.
+  layout_ = source_->Layout();
+  // The colour table follows the header (40 bytes unless the block really holds a larger one)
+  // and the masks, whatever biSize says.
   const int count = std::min(layout_.ColorCount, 65535);  // a LOGPALETTE holds at most this many
   std::vector<platform::PaletteEntry> entries(static_cast<size_t>(count));
-  const uint8_t* table = info + 40 + layout_.MaskBytes;
+  const uint8_t* table = info + layout_.HeaderSize + layout_.MaskBytes;
   for (int i = 0; i < count; ++i) {
     const uint8_t* q = table + 4 * static_cast<size_t>(i);
     entries[static_cast<size_t>(i)] = {q[2], q[1], q[0], 0};

@@ -18,17 +18,6 @@ const TSPIMetaClass TInSPI::Class = {"TInSPI", &TLoaderSPI::Class, []() -> TSPI*
 const TSPIMetaClass TAmSPI::Class = {"TAmSPI", &TLoaderSPI::Class, []() -> TSPI* { return new TAmSPI(); }};
 const TSPIMetaClass TXnSPI::Class = {"TXnSPI", &TSPI::Class, []() -> TSPI* { return new TXnSPI(); }};
 
-namespace {
-// Every GetPluginInfo answer lands in a buffer one byte longer than the length the plug-in is
-// told, and the host writes the final NUL itself, so a plug-in that fills all it was given
-// never makes the host read past the buffer.
-constexpr int32_t kInfoLength = 255;
-constexpr size_t kInfoBufferSize = 257;
-// A plug-in that answers every number would otherwise keep the host asking for ever; no real
-// plug-in declares anywhere near this many formats.
-constexpr int32_t kMaxFormatPairs = 1024;
-}  // namespace
-
 std::unique_ptr<TSPI> TSPI::Create(TSPIClass cls, const std::string& fileName) {
   std::unique_ptr<TSPI> spi(cls->create());
   spi->Construct(fileName);  // on error the unique_ptr frees the lists and the library
@@ -38,61 +27,55 @@ std::unique_ptr<TSPI> TSPI::Create(TSPIClass cls, const std::string& fileName) {
 TSPI::~TSPI() {
   extensions_.reset();
   descriptions_.reset();
-  library_.Reset();
+  if (module_) spirun::Current().Release(module_);
+  module_ = 0;
 }
 
 void TSPI::Construct(const std::string& fileName) {
-  library_ = platform::DynamicLibrary(fileName);
-  if (!library_) throw ESPIFOpenErrorSPI(Format(msg::kSPIFOpenError, {fileName}));
-  std::string full = library_.FileName(255);
-  fileName_ = full.empty() ? fileName : full;
+  spirun::Runner& runner = spirun::Current();
+  spirun::LoadResult loaded = runner.Load(fileName, RequiredProcs());
+  if (!loaded.Id) throw ESPIFOpenErrorSPI(Format(msg::kSPIFOpenError, {fileName}));
+  module_ = loaded.Id;
+  fileName_ = loaded.FullName.empty() ? fileName : loaded.FullName;
 
-  BindProc(psGetPluginInfo, "GetPluginInfo");
-  BindProc(psConfigurationDlg, "ConfigurationDlg");
-  BindProc(psIsSupported, "IsSupported");
-  BindProc(psGetPictureInfo, "GetPictureInfo");
-  BindProc(psGetPicture, "GetPicture");
-  BindProc(psGetPreview, "GetPreview");
-  BindProc(psGetArchiveInfo, "GetArchiveInfo");
-  BindProc(psGetFileInfo, "GetFileInfo");
-  BindProc(psGetFile, "GetFile");
+  // The runner bound the nine entry points in construction order; the addresses exist only when
+  // the library is in this process.
+  bound_ = loaded.Bound;
+  for (int slot = 0; slot < psSlotCount; ++slot)
+    if (Bound(static_cast<TProcSlot>(slot))) procs_[slot] = runner.Proc(module_, spirun::kEntryNames[slot]);
 
   CheckAPI();
 
-  Info(0, apiVersion_);
-  Info(1, about_);
-
-  for (int32_t n = 2; n < 2 + 2 * kMaxFormatPairs; n += 2) {
-    std::string ext, desc;
-    if (!Info(n, ext) || !Info(n + 1, desc)) break;
-    extensions_->Add(ext);
-    descriptions_->Add(desc);
+  if (loaded.HasKind) apiVersion_ = loaded.Kind;
+  if (loaded.HasAbout) about_ = loaded.About;
+  for (auto& pair : loaded.Pairs) {
+    extensions_->Add(pair.first);
+    descriptions_->Add(pair.second);
   }
 
   usable_ = IsUsable();
 }
 
-bool TSPI::Info(int32_t infoNo, std::string& text) {
-  std::vector<char> buffer(kInfoBufferSize, '\0');
-  int32_t r = GetPluginInfo(infoNo, buffer.data(), kInfoLength);
-  if (r <= 0) return false;
-  buffer[kInfoLength] = '\0';
-  text.assign(buffer.data(), std::strlen(buffer.data()));
-  return true;
+void* TSPI::GetProc(const char* name) const {
+  return module_ ? spirun::Current().Proc(module_, name) : nullptr;
 }
-
-void* TSPI::GetProc(const char* name) const { return library_.Proc(name); }
 
 void TSPI::BindProc(TProcSlot slot, const char* name) { procs_[slot] = GetProc(name); }
 
 void TSPI::RequireProc(TProcSlot slot, const char* name) const {
-  if (!procs_[slot]) throw ESPIInvalidAPI(Format(msg::kSPIInvalidAPI, {name, fileName_}));
+  if (!Bound(slot)) throw ESPIInvalidAPI(Format(msg::kSPIInvalidAPI, {name, fileName_}));
 }
 
 void TSPI::CheckAPI() { RequireProc(psGetPluginInfo, "GetPluginInfo"); }
 
 int32_t TSPI::GetPluginInfo(int32_t infoNo, char* buffer, int32_t bufferLength) {
   return Proc<SPI_GetPluginInfo>(psGetPluginInfo, "GetPluginInfo")(infoNo, buffer, bufferLength);
+}
+
+int32_t TLoaderSPI::RunIsSupported(const std::string& name, const uint8_t (&header)[spirun::kHeaderBytes],
+                                   int32_t offset, spirun::Fault& fault) {
+  RequireProc(psIsSupported, "IsSupported");
+  return spirun::Current().IsSupported(Module(), name, header, offset, fault);
 }
 
 void TLoaderSPI::CheckAPI() {
@@ -124,6 +107,21 @@ int32_t TInSPI::GetPreview(const char* buffer, spi_len_t length, uint32_t flag, 
                            spi_hlocal_t* bitsHandle, SPI_PROGRESS progress, spi_len_t data) {
   return Proc<SPI_GetPreview>(psGetPreview, "GetPreview")(buffer, length, flag, infoHandle, bitsHandle,
                                                           progress, data);
+}
+
+int32_t TInSPI::RunGetPictureInfo(const spirun::Input& input, spirun::PictureInfo& info,
+                                  spirun::Fault& fault) {
+  RequireProc(psGetPictureInfo, "GetPictureInfo");
+  return spirun::Current().GetPictureInfo(Module(), input, info, fault);
+}
+
+int32_t TInSPI::RunGetPicture(bool preview, const spirun::Input& input, const spirun::Progress& progress,
+                              std::unique_ptr<TDecodedPicture>& picture, spirun::Fault& fault) {
+  if (preview)
+    RequireProc(psGetPreview, "GetPreview");
+  else
+    RequireProc(psGetPicture, "GetPicture");
+  return spirun::Current().GetPicture(Module(), preview, input, progress, picture, fault);
 }
 
 void TAmSPI::CheckAPI() {

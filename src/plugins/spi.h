@@ -7,6 +7,9 @@
 //                  +- TXnSPI ("00XN")
 // A TSPIClass names one of them; TSPI::Create(cls, name) builds an object of that class and
 // then runs the construction steps through the object's own virtual CheckAPI/IsUsable.
+// The library itself is the plug-in runner's (runner.h): in the program it lives in the helper
+// process, and a module holds the runner's number for it, the set of entry points it exports and
+// the texts it gave.
 #ifndef KORVALE_PLUGINS_SPI_H
 #define KORVALE_PLUGINS_SPI_H
 
@@ -15,9 +18,11 @@
 #include <string>
 
 #include "platform/dynlib.h"
+#include "plugins/runner.h"
 #include "plugins/spi_api.h"
 #include "rtl/classes.h"
 #include "rtl/exceptions.h"
+#include "rtl/format.h"
 
 namespace msg {
 inline constexpr const char kSPIFOpenError[] = "%s:Susie Pluginがロードできませんでした";
@@ -67,15 +72,20 @@ class TSPI : public TObject {
   bool InheritsFrom(TSPIClass cls) const { return ::InheritsFrom(ClassType(), cls); }
 
   // Builds a module of class `cls` on `fileName`: load, full path, bind the nine entry points,
-  // CheckAPI, the information texts, Usable.  Raises ESPIFOpenErrorSPI or ESPIInvalidAPI; the
-  // partly built module is destroyed (library released) before the error passes on.
+  // CheckAPI, the information texts, Usable (the runner loads, binds and asks the texts in one
+  // step; the texts are asked only when the kind's required entry points are there).  Raises
+  // ESPIFOpenErrorSPI or ESPIInvalidAPI; the partly built module is destroyed (library released) before the
+  // error passes on.
   static std::unique_ptr<TSPI> Create(TSPIClass cls, const std::string& fileName);
 
   ~TSPI() override;  // frees the lists, then releases the library
   TSPI(const TSPI&) = delete;
   TSPI& operator=(const TSPI&) = delete;
 
-  platform::LibraryHandle Handle() const { return library_.Get(); }  // null when none held
+  // The runner's number of the library as a handle; null when none is held.
+  platform::LibraryHandle Handle() const {
+    return reinterpret_cast<platform::LibraryHandle>(static_cast<uintptr_t>(module_));
+  }
   const std::string& FileName() const { return fileName_; }
   const std::string& APIVersion() const { return apiVersion_; }
   const std::string& About() const { return about_; }
@@ -83,10 +93,12 @@ class TSPI : public TObject {
   const TStringList& Descriptions() const { return *descriptions_; }
   bool Usable() const { return usable_; }
 
-  // The library's export of that name, or null.
+  // The library's export of that name, or null (always null when the library is in the helper).
   void* GetProc(const char* name) const;
 
   // Entry-point wrappers: RequireProc on the slot, then the call with the arguments unchanged.
+  // They call into this process and so work only with the in-process runner; with the library
+  // in the helper they raise ESPIInvalidAPI.  The decode sources use the runner calls below.
   int32_t GetPluginInfo(int32_t infoNo, char* buffer, int32_t bufferLength);
 
   // The nine entry-point slots, in declaration order.
@@ -103,6 +115,8 @@ class TSPI : public TObject {
     psSlotCount
   };
   void* Slot(TProcSlot slot) const { return procs_[slot]; }
+  bool Bound(TProcSlot slot) const { return (bound_ >> slot) & 1u; }
+  spirun::ModuleId Module() const { return module_; }
 
  protected:
   TSPI() = default;
@@ -112,6 +126,8 @@ class TSPI : public TObject {
   virtual void CheckAPI();
   // Whether the host uses this kind (import and archive modules).
   virtual bool IsUsable() { return false; }
+  // The entry points CheckAPI requires, as a set of slots.
+  virtual uint32_t RequiredProcs() const { return 1u << psGetPluginInfo; }
 
   void BindProc(TProcSlot slot, const char* name);
   void RequireProc(TProcSlot slot, const char* name) const;
@@ -119,15 +135,15 @@ class TSPI : public TObject {
   template <typename Fn>
   Fn Proc(TProcSlot slot, const char* name) const {
     RequireProc(slot, name);
+    if (!procs_[slot]) throw ESPIInvalidAPI(Format(msg::kSPIInvalidAPI, {name, fileName_}));
     return reinterpret_cast<Fn>(procs_[slot]);
   }
 
  private:
   void Construct(const std::string& fileName);
-  // One GetPluginInfo answer as text: empty (and false) when the result is 0 or less.
-  bool Info(int32_t infoNo, std::string& text);
 
-  platform::DynamicLibrary library_;
+  spirun::ModuleId module_ = 0;
+  uint32_t bound_ = 0;
   std::string fileName_;
   std::string apiVersion_;
   std::string about_;
@@ -140,9 +156,13 @@ class TSPI : public TObject {
 class TLoaderSPI : public TSPI {
   KOR_SPI_CLASS(TLoaderSPI)
   int32_t IsSupported(const char* fileName, spi_dw_t dw);
+  // IsSupported through the runner with the name and the header buffer at `offset`.
+  int32_t RunIsSupported(const std::string& name, const uint8_t (&header)[spirun::kHeaderBytes],
+                         int32_t offset, spirun::Fault& fault);
 
  protected:
   void CheckAPI() override;
+  uint32_t RequiredProcs() const override { return TSPI::RequiredProcs() | 1u << psIsSupported; }
 };
 
 class TInSPI : public TLoaderSPI {
@@ -154,9 +174,18 @@ class TInSPI : public TLoaderSPI {
   int32_t GetPreview(const char* buffer, spi_len_t length, uint32_t flag, spi_hlocal_t* infoHandle,
                      spi_hlocal_t* bitsHandle, SPI_PROGRESS progress, spi_len_t data);
 
+  // GetPictureInfo, GetPicture and GetPreview through the runner, after RequireProc (so a
+  // missing GetPreview raises ESPIInvalidAPI as its wrapper does).
+  int32_t RunGetPictureInfo(const spirun::Input& input, spirun::PictureInfo& info, spirun::Fault& fault);
+  int32_t RunGetPicture(bool preview, const spirun::Input& input, const spirun::Progress& progress,
+                        std::unique_ptr<TDecodedPicture>& picture, spirun::Fault& fault);
+
  protected:
   void CheckAPI() override;
   bool IsUsable() override { return true; }
+  uint32_t RequiredProcs() const override {
+    return TLoaderSPI::RequiredProcs() | 1u << psGetPictureInfo | 1u << psGetPicture;
+  }
 };
 
 class TAmSPI : public TLoaderSPI {
@@ -164,6 +193,9 @@ class TAmSPI : public TLoaderSPI {
  protected:
   void CheckAPI() override;
   bool IsUsable() override { return true; }
+  uint32_t RequiredProcs() const override {
+    return TLoaderSPI::RequiredProcs() | 1u << psGetArchiveInfo | 1u << psGetFileInfo | 1u << psGetFile;
+  }
 };
 
 class TXnSPI : public TSPI {

@@ -9,8 +9,8 @@
 // software exceptions are not caught; the plug-in's own state (its heap, its static data, a lock
 // it held) may be left broken, and whatever it allocated and did not hand over leaks.
 // POSIX: the call is made directly; nothing is caught.
-#ifndef KORVALE_GRAPHICS_PLUGIN_CALL_H
-#define KORVALE_GRAPHICS_PLUGIN_CALL_H
+#ifndef KORVALE_PLUGINS_PLUGIN_CALL_H
+#define KORVALE_PLUGINS_PLUGIN_CALL_H
 
 #include <cstdint>
 #include <exception>

@@ -1,0 +1,55 @@
+#include "plugins/decoded.h"
+
+#include <cstring>
+#include <limits>
+
+bool ComputeLayout(const platform::BitmapInfoHeader& h, TDecodedLayout& out) {
+  out = TDecodedLayout{};
+  const uint16_t bits = h.biBitCount;
+  if (h.biSize < 40) return false;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+  if (h.biWidth <= 0 || h.biHeight == 0) return false;
+  int64_t colors = h.biClrUsed;
+  if (colors == 0) colors = bits == 1 ? 2 : bits == 4 ? 16 : bits == 8 ? 256 : 0;
+  // A bit-field picture keeps its three masks between the header and the colours; without them
+  // the BMP file image would read the first pixels as masks.
+  const int64_t masks = (h.biCompression == platform::kBI_BITFIELDS && (bits == 16 || bits == 32)) ? 12 : 0;
+  const int64_t infoSize = 40 + masks + 4 * colors;
+  const int64_t rowBytes = (static_cast<int64_t>(h.biWidth) * bits + 31) / 32 * 4;
+  const int64_t rows = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
+  const int64_t bitsSize = rowBytes * rows;
+  const int64_t limit = std::numeric_limits<int32_t>::max();
+  if (infoSize > limit || bitsSize > limit || 14 + infoSize + bitsSize > limit) return false;
+  out.Width = h.biWidth;
+  out.Height = h.biHeight;
+  out.BitCount = bits;
+  out.ColorCount = static_cast<int32_t>(colors);
+  out.MaskBytes = static_cast<int32_t>(masks);
+  out.InfoSize = static_cast<int32_t>(infoSize);
+  out.BitsSize = static_cast<int32_t>(bitsSize);
+  out.FourBitPixels = bits == 4;
+  return true;
+}
+
+bool CheckDecodedBlocks(const void* info, size_t infoBytes, size_t bitsBytes, TDecodedLayout& layout) {
+  layout = TDecodedLayout{};
+  if (!info || infoBytes < sizeof(platform::BitmapInfoHeader)) return false;
+  platform::BitmapInfoHeader header;
+  std::memcpy(&header, info, sizeof header);
+  TDecodedLayout computed;
+  if (!ComputeLayout(header, computed)) return false;
+  // A version 4 or 5 header holds the masks itself, and the colours follow all of it.
+  if (header.biSize == 108 || header.biSize == 124) {
+    const int64_t full = int64_t(header.biSize) + 4 * int64_t(computed.ColorCount);
+    if (static_cast<uint64_t>(full) <= infoBytes) {
+      computed.HeaderSize = static_cast<int32_t>(header.biSize);
+      computed.MaskBytes = 0;
+      computed.InfoSize = static_cast<int32_t>(full);
+    }
+  }
+  if (static_cast<size_t>(computed.InfoSize) > infoBytes ||
+      static_cast<size_t>(computed.BitsSize) > bitsBytes)
+    return false;
+  layout = computed;
+  return true;
+}

@@ -1,0 +1,86 @@
+// The runner of the program: every call goes to the helper program (korspi) through the
+// protocol of protocol.h.  The helper is started on first need and kept; when it dies, or a
+// call shows no sign of life (no answer and no progress call) for the time limit, that call
+// ends as a fault and the next call starts a fresh helper, which loads the modules it is asked
+// about again.  The plug-in's progress calls arrive through the shared control block: the
+// helper answers them itself from the abort flag there, and the waiting side relays the latest
+// one to the listener and sets the flag when the listener asks to stop.
+#ifndef KORVALE_PLUGINS_HELPER_RUNNER_H
+#define KORVALE_PLUGINS_HELPER_RUNNER_H
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/process.h"
+#include "platform/shmem.h"
+#include "plugins/runner.h"
+
+namespace spirun {
+
+// Called about every 50 ms while a call waits; returning false abandons the call (the helper is
+// ended and the call comes back as a kAbandoned fault).  The window pumps its messages here.
+using WaitHook = std::function<bool()>;
+void SetWaitHook(WaitHook hook);
+
+class THelperRunner : public Runner {
+ public:
+  explicit THelperRunner(std::string helperPath);
+  ~THelperRunner() override;
+
+  // korspi (korspi.exe on Windows) in the running program's folder.
+  static std::string DefaultHelperPath();
+  // The time a call may show no sign of life: 30 s, or the milliseconds that the environment
+  // variable KORVALE_PLUGIN_TIMEOUT_MS gives.
+  static int DefaultTimeoutMs();
+  void SetTimeoutMs(int ms) { timeoutMs_ = ms; }
+  // How many helpers were started so far.
+  int Starts() const { return starts_; }
+
+  LoadResult Load(const std::string& fileName, uint32_t required) override;
+  void Release(ModuleId id) override;
+  int32_t IsSupported(ModuleId id, const std::string& name, const uint8_t (&header)[kHeaderBytes],
+                      int32_t offset, Fault& fault) override;
+  int32_t GetPictureInfo(ModuleId id, const Input& input, PictureInfo& info, Fault& fault) override;
+  int32_t GetPicture(ModuleId id, bool preview, const Input& input, const Progress& progress,
+                     std::unique_ptr<TDecodedPicture>& picture, Fault& fault) override;
+
+ private:
+  struct ModuleRef {
+    std::string path;
+    uint64_t generation;  // the helper that holds its reference
+  };
+  bool Ensure();
+  void Stop();
+  // Sends a request and waits for the answer of type `expected`; false with `fault` set when
+  // the helper faulted, died, hung or the wait was abandoned.
+  bool Call(const std::string& request, uint32_t expected, const char* entry, const Progress* progress,
+            std::string& answer, Fault& fault);
+  void Lost(Fault& fault, Fault::Kind kind, uint32_t code, const char* entry);
+  void RelayProgress(const Progress* progress, uint32_t& seen);
+  std::string InputFields(const Input& input);
+  const std::string* PathOf(ModuleId id) const;
+
+  std::string helperPath_;
+  int timeoutMs_;
+  std::unique_ptr<platform::ChildProcess> child_;
+  platform::SharedMemory control_;
+  uint64_t generation_ = 0;
+  int starts_ = 0;
+  std::map<ModuleId, ModuleRef> modules_;
+  ModuleId next_ = 1;
+  // The data of memory attempts, copied once per source.
+  platform::SharedMemory data_;
+  const uint8_t* dataSource_ = nullptr;
+  int32_t dataSize_ = -1;
+  uint64_t dataId_ = 0;
+  uint64_t dataLentTo_ = 0;  // the helper generation holding a token of it
+  uint64_t dataToken_ = 0;
+  std::string pending_;  // bytes read beyond the last answer
+};
+
+}  // namespace spirun
+
+#endif

@@ -1,0 +1,152 @@
+// The plug-in runner of the program: every call goes to the korspi helper.  Pictures come back
+// whole through shared memory (from files, from memory, past a MacBinary header), progress is
+// relayed, and every way a plug-in can misbehave costs only its attempt: a later plug-in still
+// decodes the file, and when none does, the error names the one that faulted.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "../../../spi/decode/kvp_format.h"
+#include "graphics/decode_fixtures.h"
+#include "graphics/spi_bitmap.h"
+#include "picture/picture.h"
+#include "plugins/helper_runner.h"
+#include "rtl/exceptions.h"
+#include "rtl/streams.h"
+
+using namespace decodefx;
+
+namespace {
+
+constexpr uint32_t kTrap = 0x8000;  // the switch that makes the faulty fixtures misbehave
+
+std::string FaultFixture(const std::string& name) {
+  return Core(fs::path(KOR_BINARY_DIR) / "spi" / "faults" / (name + ".spi"));
+}
+
+class Helper : public ::testing::Test {
+ protected:
+  Helper() {
+    auto runner = std::make_unique<spirun::THelperRunner>(spirun::THelperRunner::DefaultHelperPath());
+    runner->SetTimeoutMs(1500);  // the endless plug-in is given up after this
+    runner_ = runner.get();
+    spirun::SetCurrent(std::move(runner));
+  }
+  ~Helper() override {
+    set_.reset();
+    spirun::SetCurrent(nullptr);
+  }
+  // A plug-in set (MacBinary on) of the decoding fixture kvpdec and then the named faulty ones.
+  TSPIs& Set(const std::vector<std::string>& faults, bool withDecoder = true) {
+    set_.reset();
+    set_ = std::make_unique<TSPIs>(nullptr);
+    if (withDecoder) set_->Add(CreateSPI(Fixture("kvpdec")));
+    for (const std::string& f : faults) set_->Add(CreateSPI(FaultFixture(f)));
+    return *set_;
+  }
+
+  spirun::THelperRunner* runner_;
+  std::unique_ptr<TSPIs> set_;
+  ScratchDir dir;
+  ProgressLog log;
+};
+
+TEST_F(Helper, PicturesComeBackWholeFromFilesMemoryAndPastAMacBinaryHeader) {
+  Set({});
+  Kvp k;
+  k.width = 37;
+  k.height = 11;
+  k.bits = 8;
+  k.switches = KVP_PROGRESS;
+  TPicture picture;
+  picture.OnProgress = log.Listener();
+  picture.LoadFile(dir.Write("photo.kvp", k.File()));
+  ExpectPicture(*picture.AsBitmap(), k);
+  // The plug-in's progress reached the listener between the seeking and the ending steps.
+  const std::string steps = log.Text();
+  EXPECT_NE(steps.find("R1:Loading by [kvpdec.spi]"), std::string::npos) << steps;
+  EXPECT_NE(steps.find("|R99:|"), std::string::npos) << steps;
+
+  Kvp top;
+  top.height = -5;
+  top.bits = 24;
+  TMemoryStream stream;
+  const std::string bytes = top.File(true);
+  stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  TSPIBitmap fromMemory;
+  fromMemory.LoadFromStreamWithName(stream, "photo.kvp");
+  ExpectPicture(fromMemory, top);
+
+  TSPIBitmap fromFile;
+  fromFile.LoadFile(dir.Write("mac.kvp", top.File(true)));
+  ExpectPicture(fromFile, top);
+  EXPECT_EQ(runner_->Starts(), 1);
+}
+
+struct Misdeed {
+  const char* fixture;
+  bool faults;           // false: the plug-in returns nonsense, which counts as "cannot" without a fault
+  const char* happened;  // what the error says, natively and on Windows
+};
+
+class Misbehaving : public Helper, public ::testing::WithParamInterface<Misdeed> {};
+
+TEST_P(Misbehaving, CostsOnlyItsAttemptAndIsNamedWhenNothingDecodes) {
+  const Misdeed& m = GetParam();
+  // The faulty plug-in declares .kvp and comes later in the set, so it is asked first.
+  Set({m.fixture});
+  Kvp k;
+  k.switches = kTrap;
+  TPicture picture;
+  picture.LoadFile(dir.Write("trap.kvp", k.File()));
+  ExpectPicture(*picture.AsBitmap(), k);
+  EXPECT_EQ(runner_->Starts(), m.faults ? 2 : 1);
+
+  // Alone, it decodes nothing; the previous picture stays and the error says who and where.
+  Set({m.fixture}, false);
+  Kvp other;
+  other.width = 5;
+  other.switches = kTrap;
+  try {
+    picture.LoadFile(dir.Write("alone.kvp", other.File()));
+    FAIL() << "no failure";
+  } catch (const ESPIPluginFault& e) {
+    EXPECT_TRUE(m.faults) << e.Message();
+    EXPECT_NE(e.Message().find(std::string(m.fixture) + ".spi:"), std::string::npos) << e.Message();
+    EXPECT_NE(e.Message().find("GetPicture"), std::string::npos) << e.Message();
+    EXPECT_NE(e.Message().find(m.happened), std::string::npos) << e.Message();
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_FALSE(m.faults) << e.Message();
+    EXPECT_EQ(e.Message(), "Susie Plugins could not decode");
+  }
+  ExpectPicture(*picture.AsBitmap(), k);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, Misbehaving,
+                         ::testing::Values(Misdeed{"fault_null", true, "("}, Misdeed{"fault_heap", true, "("},
+                                           Misdeed{"fault_stack", true, "("},
+                                           Misdeed{"fault_endless", true, "応答しなくなりました"},
+                                           Misdeed{"fault_exit", true, "(終了コード 7)"},
+                                           Misdeed{"fault_sameblock", false, ""}),
+                         [](const ::testing::TestParamInfo<Misdeed>& info) {
+                           return std::string(info.param.fixture);
+                         });
+
+TEST_F(Helper, PluginsThatFaultWhileBeingIdentifiedAreSkippedAtTheSearch) {
+  EXPECT_EQ(CreateSPI(FaultFixture("fault_load")), nullptr);
+  EXPECT_EQ(CreateSPI(FaultFixture("fault_info")), nullptr);
+  set_.reset();
+  set_ = std::make_unique<TSPIs>(nullptr);
+  set_->SetSearchOptions({});
+  const std::string folder = dir.Core();
+  for (const char* name : {"fault_load", "fault_info", "fault_null"})
+    fs::copy_file(fs::path(KOR_BINARY_DIR) / "spi" / "faults" / (std::string(name) + ".spi"),
+                  dir.Path() / (std::string(name) + ".spi"));
+  set_->Search(folder + "*.spi");
+  ASSERT_EQ(set_->Count(), 1);
+  EXPECT_NE(set_->Items(0)->FileName().find("fault_null.spi"), std::string::npos);
+  EXPECT_EQ(set_->Items(0)->APIVersion(), "00IN");
+}
+
+}  // namespace
