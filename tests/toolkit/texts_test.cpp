@@ -27,16 +27,19 @@ TEST(ErrorBox, AppendsADotWhenTheLastCharacterSortsAfterIt) {
 
 TEST(ErrorBox, FatalTextNamesClassModuleAndAddressThenTheMessage) {
   const void* at = reinterpret_cast<const void*>(0x00401A2C);
+  // The address is written with all the digits of a pointer: 8 in the 32-bit program, 16 in the
+  // 64-bit test build.
+  const std::string where = sizeof(void*) == 8 ? " の 0000000000401A2C で" : " の 00401A2C で";
   EXPECT_EQ(toolkit::FatalErrorText("ESPIInvalidAPI", "Korvale2.exe", at, "abc"),
-            "ESPIInvalidAPI がモジュール Korvale2.exe の 00401A2C で発生しました。\r\nabc.");
+            "ESPIInvalidAPI がモジュール Korvale2.exe" + where + "発生しました。\r\nabc.");
   // Unlike the default box: a message ending in a character before '.' gets its dot too,
   // an empty one none.
   EXPECT_EQ(toolkit::FatalErrorText("E", "m.exe", at, "x-"),
-            "E がモジュール m.exe の 00401A2C で発生しました。\r\nx-.");
+            "E がモジュール m.exe" + where + "発生しました。\r\nx-.");
   EXPECT_EQ(toolkit::FatalErrorText("E", "m.exe", at, ""),
-            "E がモジュール m.exe の 00401A2C で発生しました。\r\n");
+            "E がモジュール m.exe" + where + "発生しました。\r\n");
   EXPECT_EQ(toolkit::FatalErrorText("E", "m.exe", at, "done."),
-            "E がモジュール m.exe の 00401A2C で発生しました。\r\ndone.");
+            "E がモジュール m.exe" + where + "発生しました。\r\ndone.");
 }
 
 TEST(ErrorBox, DefaultHandlerShowsTheMessageTitledWithTheApplication) {
