@@ -4,6 +4,8 @@
 // run).  Identification loads every library twice (the plain module, then the final one, the
 // second load only raising the reference count) and asks its information twice, so the
 // ratio should stay near the cost of those loads, not grow with anything else.
+// The same search runs through the korspi helper (the program's way) and in this process, and
+// the helper's start (spawn and its first answer) is timed on its own.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -14,6 +16,7 @@
 #include "picture/picture.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
+#include "plugins/helper_runner.h"
 #include "plugins/spis.h"
 #include "ratio.h"
 
@@ -57,7 +60,10 @@ void LoadUnload(benchmark::State& state) {
   }
 }
 
-void SetSearch(benchmark::State& state) {
+// The search with the modules on `runner`; null: through the helper, kept between searches as
+// the program keeps it.
+void SearchWith(benchmark::State& state, std::unique_ptr<spirun::Runner> runner) {
+  spirun::SetCurrent(std::move(runner));
   TSPIs::SetDefaultGraphicClass(&kBenchGraphic);
   for (auto _ : state) {
     auto set = std::make_unique<TSPIs>(nullptr);
@@ -69,6 +75,20 @@ void SetSearch(benchmark::State& state) {
     state.ResumeTiming();
   }
   TSPIs::SetDefaultGraphicClass(nullptr);
+  spirun::SetCurrent(nullptr);
+}
+
+void SetSearch(benchmark::State& state) { SearchWith(state, nullptr); }
+void SetSearchInProcess(benchmark::State& state) {
+  SearchWith(state, std::make_unique<spirun::TInProcessRunner>());
+}
+
+// A fresh helper: started, one plug-in loaded and identified, ended.
+void HelperStart(benchmark::State& state) {
+  for (auto _ : state) {
+    spirun::THelperRunner runner(spirun::THelperRunner::DefaultHelperPath());
+    if (!runner.Load(g_files[0], 0).Id) state.SkipWithError("the helper did not answer");
+  }
 }
 
 }  // namespace
@@ -77,13 +97,19 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   MakeFolder();
   for (auto* b : {benchmark::RegisterBenchmark("load_unload_50", LoadUnload),
-                  benchmark::RegisterBenchmark("set_search_50", SetSearch)})
+                  benchmark::RegisterBenchmark("set_search_50", SetSearch),
+                  benchmark::RegisterBenchmark("set_search_50_in_process", SetSearchInProcess),
+                  benchmark::RegisterBenchmark("helper_start", HelperStart)})
     b->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
   benchratio::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const char* note = "two loads per library expected";
   benchratio::PrintRatio("real time", reporter.real, "set_search_50", "load_unload_50", note);
   benchratio::PrintRatio("CPU time", reporter.cpu, "set_search_50", "load_unload_50", note);
+  benchratio::PrintRatio("real time", reporter.real, "set_search_50", "set_search_50_in_process",
+                         "through the helper; target at most 1.5");
+  std::printf("helper start (spawn, one plug-in identified, end): %.2f ms median real time\n",
+              benchratio::Median(reporter.real, "helper_start"));
   std::error_code ignored;
   fs::remove_all(g_host_folder, ignored);
   benchmark::Shutdown();
