@@ -53,3 +53,18 @@ bool CheckDecodedBlocks(const void* info, size_t infoBytes, size_t bitsBytes, TD
   layout = computed;
   return true;
 }
+
+void WriteFileImage(const TDecodedLayout& layout, const void* info, const void* bits, uint8_t* out) {
+  const uint32_t infoBytes = static_cast<uint32_t>(layout.InfoSize);
+  const uint32_t fileSize = 14u + infoBytes + static_cast<uint32_t>(layout.BitsSize);
+  const uint32_t offBits = 14u + infoBytes;
+  std::memset(out, 0, 14);
+  out[0] = 'B';
+  out[1] = 'M';
+  for (int i = 0; i < 4; ++i) {
+    out[2 + i] = static_cast<uint8_t>(fileSize >> (8 * i));
+    out[10 + i] = static_cast<uint8_t>(offBits >> (8 * i));
+  }
+  std::memcpy(out + 14, info, infoBytes);
+  std::memcpy(out + 14 + infoBytes, bits, static_cast<size_t>(layout.BitsSize));
+}

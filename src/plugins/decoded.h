@@ -35,6 +35,10 @@ bool ComputeLayout(const platform::BitmapInfoHeader& header, TDecodedLayout& lay
 // after it; otherwise the colours are read after 40 bytes, as for any other header.
 bool CheckDecodedBlocks(const void* info, size_t infoBytes, size_t bitsBytes, TDecodedLayout& layout);
 
+// Writes the BMP file image of a checked picture to `out` (14 + InfoSize + BitsSize bytes): the
+// file header, InfoSize bytes of the info block, BitsSize bytes of the bits.
+void WriteFileImage(const TDecodedLayout& layout, const void* info, const void* bits, uint8_t* out);
+
 class TDecodedPicture {
  public:
   virtual ~TDecodedPicture() = default;

@@ -190,17 +190,7 @@ void Helper::Picture(Reader& r) {
     Send(w);
     return;
   }
-  uint8_t* out = image_.Data();
-  const uint32_t fileSize = static_cast<uint32_t>(bytes);
-  const uint32_t offBits = static_cast<uint32_t>(14 + infoBytes);
-  out[0] = 'B';
-  out[1] = 'M';
-  for (int i = 0; i < 4; ++i) {
-    out[2 + i] = static_cast<uint8_t>(fileSize >> (8 * i));
-    out[10 + i] = static_cast<uint8_t>(offBits >> (8 * i));
-  }
-  std::memcpy(out + 14, picture->Info(), static_cast<size_t>(infoBytes));
-  std::memcpy(out + 14 + infoBytes, picture->Bits(), static_cast<size_t>(bitsBytes));
+  WriteFileImage(layout, picture->Info(), picture->Bits(), image_.Data());
   picture.reset();
   w.I32(result).U32(1).U64(image_.Lend(platform::PeerProcess{})).U64(bytes);
   w.U32(static_cast<uint32_t>(infoBytes)).U32(static_cast<uint32_t>(bitsBytes));

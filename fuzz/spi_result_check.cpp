@@ -1,0 +1,78 @@
+// libFuzzer target: what a plug-in hands over, through the checks the helper makes before it
+// hands a picture on, and what the program then reads.  The input gives the sizes of the two
+// blocks (an info block of up to 4 KB, a bits block of up to 1 MB) and then their bytes.  A
+// picture the checks accept is written as the helper writes it (the BMP file image), must pass
+// the program's own second check with the same layout, and is read by the bitmap.  The same
+// bytes also go through the reading of a helper's answer, whose every read is bounded.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "picture/bitmap.h"
+#include "plugins/decoded.h"
+#include "plugins/protocol.h"
+#include "rtl/exceptions.h"
+#include "rtl/streams.h"
+
+namespace {
+uint32_t U32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// An answer to a load, read field by field as the program reads it.
+void ReadLoadAnswer(const uint8_t* data, size_t size) {
+  spiproto::Reader r(data, size);
+  r.U32();
+  r.U32();
+  r.Str();
+  r.U32();
+  r.U32();
+  r.Str();
+  r.U32();
+  r.Str();
+  const uint32_t pairs = r.U32();
+  for (uint32_t i = 0; i < pairs && r.Ok(); ++i) {
+    r.Str();
+    r.Str();
+  }
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ReadLoadAnswer(data, size);
+  if (size < 8) return 0;
+  const size_t infoBytes = U32(data) % 4096;
+  const size_t bitsBytes = U32(data + 4) % (1u << 20);
+  std::vector<uint8_t> info(infoBytes), bits(bitsBytes);
+  size_t at = 8;
+  const size_t fromInfo = std::min(infoBytes, size - at);
+  if (fromInfo) std::memcpy(info.data(), data + at, fromInfo);
+  at += fromInfo;
+  const size_t fromBits = std::min(bitsBytes, size - at);
+  if (fromBits) std::memcpy(bits.data(), data + at, fromBits);
+
+  TDecodedLayout layout;
+  if (!CheckDecodedBlocks(info.data(), infoBytes, bitsBytes, layout)) return 0;
+  std::vector<uint8_t> image(14 + static_cast<size_t>(layout.InfoSize) +
+                             static_cast<size_t>(layout.BitsSize));
+  WriteFileImage(layout, info.data(), bits.data(), image.data());
+
+  TDecodedLayout again;
+  if (!CheckDecodedBlocks(image.data() + 14, static_cast<size_t>(layout.InfoSize),
+                          static_cast<size_t>(layout.BitsSize), again) ||
+      again.InfoSize != layout.InfoSize || again.BitsSize != layout.BitsSize)
+    __builtin_trap();
+
+  TBitmap bmp;
+  try {
+    TPointerStream in(image.data(), static_cast<int64_t>(image.size()));
+    bmp.LoadStream(in);
+  } catch (const Exception&) {
+    return 0;
+  }
+  uint32_t sum = 0;
+  for (int y = 0; y < bmp.Height() && y < 32; ++y)
+    for (int x = 0; x < bmp.Width() && x < 32; ++x) sum += bmp.PixelRGB(x, y);
+  return static_cast<int>(sum & 0);
+}
