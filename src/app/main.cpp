@@ -9,6 +9,7 @@
 #include "rtl/messages.h"
 #include "rtl/text.h"
 #include "toolkit/application.h"
+#include "toolkit/busy_wait.h"
 
 namespace {
 int RunViewer() {
@@ -31,6 +32,7 @@ void FatalError(const char* className, const MixedText& message) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   platform::RestrictLibrarySearch();
+  toolkit::InstallPluginWait();
   try {
     return RunViewer();
   } catch (const Exception& e) {

@@ -62,6 +62,8 @@ std::unique_ptr<TGraphic> TryLoad(LoadKind kind, TGraphicClass pluginClass, TStr
       return g;
     } catch (const ESPIPluginFault&) {
       if (!fault) fault = std::current_exception();
+    } catch (const EAbort&) {
+      throw;  // the person abandoned the load: no other reader is asked, nothing is reported
     } catch (...) {
     }
     if (stream) stream->SetPosition(position);

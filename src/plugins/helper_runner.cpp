@@ -174,7 +174,8 @@ bool THelperRunner::Call(const std::string& request, uint32_t expected, const ch
     RelayProgress(progress, seen);
     const int64_t now = platform::MonotonicMs();
     if (seen != before) lastLife = now;
-    if (Hook() && !Hook()()) {
+    // Identification runs while the program starts, before its window can take messages.
+    if (expected != spiproto::kLoaded && Hook() && !Hook()()) {
       Lost(fault, Fault::kAbandoned, 0, entry);
       return false;
     }

@@ -20,8 +20,9 @@
 
 namespace spirun {
 
-// Called about every 50 ms while a call waits; returning false abandons the call (the helper is
-// ended and the call comes back as a kAbandoned fault).  The window pumps its messages here.
+// Called about every 50 ms while a call about a picture waits (never while a plug-in is being
+// identified); returning false abandons the call (the helper is ended and the call comes back
+// as a kAbandoned fault).  The window pumps its messages here.
 using WaitHook = std::function<bool()>;
 void SetWaitHook(WaitHook hook);
 

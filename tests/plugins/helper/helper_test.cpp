@@ -133,6 +133,24 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, Misbehaving,
                            return std::string(info.param.fixture);
                          });
 
+TEST_F(Helper, AbandonedWaitEndsTheLoadSilentlyAndKeepsThePicture) {
+  Set({"fault_endless"});
+  Kvp good;
+  TPicture picture;
+  picture.LoadFile(dir.Write("good.kvp", good.File()));
+  int waits = 0;
+  spirun::SetWaitHook([&] { return ++waits < 3; });
+  Kvp trap;
+  trap.switches = kTrap;
+  EXPECT_THROW(picture.LoadFile(dir.Write("trap.kvp", trap.File())), EAbort);
+  spirun::SetWaitHook(nullptr);
+  EXPECT_EQ(waits, 3);
+  ExpectPicture(*picture.AsBitmap(), good);
+  // The next load starts a fresh helper.
+  picture.LoadFile(dir.Write("again.kvp", good.File()));
+  EXPECT_EQ(runner_->Starts(), 2);
+}
+
 TEST_F(Helper, PluginsThatFaultWhileBeingIdentifiedAreSkippedAtTheSearch) {
   EXPECT_EQ(CreateSPI(FaultFixture("fault_load")), nullptr);
   EXPECT_EQ(CreateSPI(FaultFixture("fault_info")), nullptr);
