@@ -130,7 +130,7 @@ bool THelperRunner::Call(const std::string& request, uint32_t expected, const ch
     return false;
   }
   int64_t lastLife = platform::MonotonicMs();
-  std::vector<uint8_t> chunk(65536);
+  if (chunk_.empty()) chunk_.resize(65536);
   for (;;) {
     if (pending_.size() >= spiproto::kHeaderBytes) {
       uint8_t head[spiproto::kHeaderBytes];
@@ -159,9 +159,9 @@ bool THelperRunner::Call(const std::string& request, uint32_t expected, const ch
       }
     }
     size_t got = 0;
-    const platform::ReadStatus status = child_->ReadSome(chunk.data(), chunk.size(), got, kSliceMs);
+    const platform::ReadStatus status = child_->ReadSome(chunk_.data(), chunk_.size(), got, kSliceMs);
     if (status == platform::ReadStatus::kData) {
-      pending_.append(reinterpret_cast<const char*>(chunk.data()), got);
+      pending_.append(reinterpret_cast<const char*>(chunk_.data()), got);
       lastLife = platform::MonotonicMs();
       continue;
     }

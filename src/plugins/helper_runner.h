@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/process.h"
 #include "platform/shmem.h"
@@ -79,7 +80,8 @@ class THelperRunner : public Runner {
   uint64_t dataId_ = 0;
   uint64_t dataLentTo_ = 0;  // the helper generation holding a token of it
   uint64_t dataToken_ = 0;
-  std::string pending_;  // bytes read beyond the last answer
+  std::string pending_;         // bytes read beyond the last answer
+  std::vector<uint8_t> chunk_;  // what one read takes from the channel
 };
 
 }  // namespace spirun
