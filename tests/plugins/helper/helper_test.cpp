@@ -86,7 +86,10 @@ TEST_F(Helper, PicturesComeBackWholeFromFilesMemoryAndPastAMacBinaryHeader) {
 
 struct Misdeed {
   const char* fixture;
-  bool faults;           // false: the plug-in returns nonsense, which counts as "cannot" without a fault
+  // 1: the helper faults; 0: the plug-in returns nonsense, which counts as "cannot" without a
+  // fault; -1: either (whether a broken heap ends the process is the heap's choice: glibc's
+  // always does, Wine's may carry on).
+  int faults;
   const char* happened;  // what the error says, natively and on Windows
 };
 
@@ -101,7 +104,7 @@ TEST_P(Misbehaving, CostsOnlyItsAttemptAndIsNamedWhenNothingDecodes) {
   TPicture picture;
   picture.LoadFile(dir.Write("trap.kvp", k.File()));
   ExpectPicture(*picture.AsBitmap(), k);
-  EXPECT_EQ(runner_->Starts(), m.faults ? 2 : 1);
+  if (m.faults >= 0) EXPECT_EQ(runner_->Starts(), m.faults ? 2 : 1);
 
   // Alone, it decodes nothing; the previous picture stays and the error says who and where.
   Set({m.fixture}, false);
@@ -112,26 +115,23 @@ TEST_P(Misbehaving, CostsOnlyItsAttemptAndIsNamedWhenNothingDecodes) {
     picture.LoadFile(dir.Write("alone.kvp", other.File()));
     FAIL() << "no failure";
   } catch (const ESPIPluginFault& e) {
-    EXPECT_TRUE(m.faults) << e.Message();
+    EXPECT_NE(m.faults, 0) << e.Message();
     EXPECT_NE(e.Message().find(std::string(m.fixture) + ".spi:"), std::string::npos) << e.Message();
     EXPECT_NE(e.Message().find("GetPicture"), std::string::npos) << e.Message();
     EXPECT_NE(e.Message().find(m.happened), std::string::npos) << e.Message();
   } catch (const EInvalidGraphic& e) {
-    EXPECT_FALSE(m.faults) << e.Message();
+    EXPECT_NE(m.faults, 1) << e.Message();
     EXPECT_EQ(e.Message(), "Susie Plugins could not decode");
   }
   ExpectPicture(*picture.AsBitmap(), k);
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, Misbehaving,
-                         ::testing::Values(Misdeed{"fault_null", true, "("}, Misdeed{"fault_heap", true, "("},
-                                           Misdeed{"fault_stack", true, "("},
-                                           Misdeed{"fault_endless", true, "応答しなくなりました"},
-                                           Misdeed{"fault_exit", true, "(終了コード 7)"},
-                                           Misdeed{"fault_sameblock", false, ""}),
-                         [](const ::testing::TestParamInfo<Misdeed>& info) {
-                           return std::string(info.param.fixture);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, Misbehaving,
+    ::testing::Values(Misdeed{"fault_null", 1, "("}, Misdeed{"fault_heap", -1, "("},
+                      Misdeed{"fault_stack", 1, "("}, Misdeed{"fault_endless", 1, "応答しなくなりました"},
+                      Misdeed{"fault_exit", 1, "(終了コード 7)"}, Misdeed{"fault_sameblock", 0, ""}),
+    [](const ::testing::TestParamInfo<Misdeed>& info) { return std::string(info.param.fixture); });
 
 TEST_F(Helper, AbandonedWaitEndsTheLoadSilentlyAndKeepsThePicture) {
   Set({"fault_endless"});
