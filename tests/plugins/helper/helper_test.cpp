@@ -104,7 +104,9 @@ TEST_P(Misbehaving, CostsOnlyItsAttemptAndIsNamedWhenNothingDecodes) {
   TPicture picture;
   picture.LoadFile(dir.Write("trap.kvp", k.File()));
   ExpectPicture(*picture.AsBitmap(), k);
-  if (m.faults >= 0) EXPECT_EQ(runner_->Starts(), m.faults ? 2 : 1);
+  if (m.faults >= 0) {
+    EXPECT_EQ(runner_->Starts(), m.faults ? 2 : 1);
+  }
 
   // Alone, it decodes nothing; the previous picture stays and the error says who and where.
   Set({m.fixture}, false);
