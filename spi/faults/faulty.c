@@ -3,9 +3,8 @@
    declared (FAULT_EXTENSION, "*.kvp" unless given).
 
    The data entry points act only on pictures that ask for it: a KVP1 file (spi/decode) whose
-   switches hold FAULT_TRAP, or, for FAULT_PNG16, a PNG whose first chunk says 16 bits per sample.
-   Everything else is refused by IsSupported, so a plug-in set holding these plug-ins still shows
-   every other picture.
+   switches hold FAULT_TRAP.  Everything else is refused by IsSupported, so a plug-in set holding these
+   plug-ins still shows every other picture.
 
      FAULT_NULL_WRITE   GetPicture writes through a null pointer
      FAULT_HEAP         GetPicture overruns a heap block, then frees it twice
@@ -83,18 +82,13 @@ FAULT_EXPORT int32_t SPI_CALL GetPluginInfo(int32_t infono, char* buf, int32_t b
   return (int32_t)n;
 }
 
-static __attribute__((unused)) uint32_t U32(const unsigned char* p) {
+static uint32_t U32(const unsigned char* p) {
   return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
 /* Whether the first bytes of the data ask for the misdeed. */
 static int Trapped(const unsigned char* p) {
-#if defined(FAULT_PNG16)
-  static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  return memcmp(p, signature, 8) == 0 && memcmp(p + 12, "IHDR", 4) == 0 && p[24] == 16;
-#else
   return memcmp(p, "KVP1", 4) == 0 && (U32(p + 16) & FAULT_TRAP) != 0;
-#endif
 }
 
 FAULT_EXPORT int32_t SPI_CALL IsSupported(const char* filename, spi_dw_t dw) {
