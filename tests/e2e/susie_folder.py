@@ -1,7 +1,7 @@
 """Shared set-up of the end-to-end tests that give the viewer a Susie plug-in folder through the
-registry: a scratch folder with a copy of Korvale2.exe in a folder of its own (so that only the
-registry's plug-ins are found), the plug-in folder named in HKCU, and Wine run with the build's
-prefix.  The registry value is removed again after each test."""
+registry: a scratch folder with a copy of Korvale2.exe and its plug-in helper in a folder of their
+own (so that only the registry's plug-ins are found), the plug-in folder named in HKCU, and Wine
+run with the build's prefix.  The registry value is removed again after each test."""
 import os
 import shutil
 import subprocess
@@ -29,6 +29,8 @@ class SusieFolderMixin:
         os.mkdir(self.app)
         self.exe = os.path.join(self.app, "Korvale2.exe")
         shutil.copy(self.EXE, self.exe)
+        # The plug-in helper, which the viewer starts from its own folder.
+        shutil.copy(os.path.join(os.path.dirname(self.EXE), "korspi.exe"), self.app)
         self.plugins = os.path.join(self.dir, "plug-ins")
         os.mkdir(self.plugins)
         self.wine("reg", "add", KEY, "/v", "Path", "/t", "REG_SZ", "/d", windows_path(self.plugins), "/f")
