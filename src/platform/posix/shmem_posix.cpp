@@ -11,9 +11,11 @@ namespace platform {
 PeerProcess PeerProcess::Self() { return PeerProcess{static_cast<uint64_t>(::getpid()), nullptr}; }
 
 namespace {
-// Maps the descriptor, which the block owns from then on (it is closed on failure).
+// Maps the descriptor, which the block owns from then on (it is closed on failure).  Every block
+// is written or read whole (a picture, the data of a stream), so its pages are mapped at once
+// rather than one fault at a time.
 void MapDescriptor(int fd, size_t bytes, uint8_t*& data, size_t& size, intptr_t& handle) {
-  void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
   if (p == MAP_FAILED) {
     ::close(fd);
     return;
