@@ -184,6 +184,12 @@ class At144Dpi(unittest.TestCase):
         # A fresh server reads the resolution.
         subprocess.run(["wineserver", "-k"], env=cls.env, timeout=60)
         subprocess.run(["wineserver", "-w"], env=cls.env, timeout=60)
+        # Wine's services start with the first process of a server and keep its output open: start
+        # them here, detached, or the viewer and the probe race for them and the probe's output
+        # never ends.
+        subprocess.run(["wineserver", "-p"], env=cls.env, timeout=60)
+        subprocess.run([ARGS.wine_run, "cmd.exe", "/c", "exit"], env=cls.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
         cls.dir = tempfile.mkdtemp(prefix="kor-144dpi-")
 
     @classmethod
