@@ -18,7 +18,6 @@
 Exit code 77 (skipped) without a display.
 """
 import argparse
-import io
 import os
 import shutil
 import subprocess
@@ -33,7 +32,7 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import susie_folder  # noqa: E402
 import viewer_e2e_test as e2e  # noqa: E402
 
-ARGS = None
+OPTIONS = None  # this test's own options; the shared ones are e2e.ARGS
 INSERT, DELETE = 0x2D, 0x2E
 # Each locale's own letters for a folder and a picture.
 LOCALES = {
@@ -50,12 +49,12 @@ class Viewer(e2e.Viewer):
 
     def __init__(self, exe, picture, env, cwd=None):
         self.env = env
-        self.proc = subprocess.Popen([ARGS.wine_run, exe, e2e.windows_path(picture)], env=env, cwd=cwd,
+        self.proc = subprocess.Popen([e2e.ARGS.wine_run, exe, e2e.windows_path(picture)], env=env, cwd=cwd,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.state = self.probe("find", "60")
 
     def probe(self, *args):
-        out = subprocess.run([ARGS.wine_run, ARGS.probe, *args], env=self.env, capture_output=True, timeout=120)
+        out = subprocess.run([e2e.ARGS.wine_run, e2e.ARGS.probe, *args], env=self.env, capture_output=True, timeout=120)
         lines = out.stdout.decode("utf-8", "replace").strip().splitlines()
         if out.returncode != 0 or not lines or "|" not in lines[-1]:
             raise AssertionError("probe %s: %r" % (args, out.stdout))
@@ -68,13 +67,8 @@ class Viewer(e2e.Viewer):
                 "outer": (ww, wh)}
 
     def close(self):
-        subprocess.run([ARGS.wine_run, ARGS.probe, "close"], env=self.env, capture_output=True, timeout=120)
+        subprocess.run([e2e.ARGS.wine_run, e2e.ARGS.probe, "close"], env=self.env, capture_output=True, timeout=120)
         return self.proc.wait(timeout=60)
-
-
-def screenshot():
-    png = subprocess.run(["import", "-window", "root", "png:-"], capture_output=True, timeout=60, check=True)
-    return Image.open(io.BytesIO(png.stdout)).convert("RGB")
 
 
 def differing(shot, box, w, h, seed):
@@ -91,7 +85,7 @@ class Locales(unittest.TestCase):
 
     def start(self, picture, locale, cwd=None):
         env = dict(os.environ, KOR_WINE_LANG=locale)
-        viewer = Viewer(ARGS.exe, picture, env, cwd)
+        viewer = Viewer(e2e.ARGS.exe, picture, env, cwd)
         self.addCleanup(viewer.kill)
         return viewer
 
@@ -108,9 +102,9 @@ class Locales(unittest.TestCase):
                 self.assertEqual(viewer.state["caption"], "Korvale2 - " + e2e.windows_path(own))
                 self.assertEqual(viewer.state["client"], (240, 120 + e2e.MENU_BAR))
                 time.sleep(1.0)  # let the window paint
-                shot = screenshot()
-                if ARGS.screenshots:
-                    shot.save(os.path.join(ARGS.screenshots, "world-%s.png" % locale[:5]))
+                shot = e2e.screenshot()
+                if OPTIONS.screenshots:
+                    shot.save(os.path.join(OPTIONS.screenshots, "world-%s.png" % locale[:5]))
                 ox, oy = viewer.state["origin"]
                 bars[locale] = shot.crop((ox, oy, ox + 240, oy + e2e.MENU_BAR))
                 self.assertEqual(differing(shot, (ox, oy + e2e.MENU_BAR, ox + 240, oy + e2e.MENU_BAR + 120),
@@ -147,12 +141,16 @@ class Locales(unittest.TestCase):
 class PlantedLibrary(susie_folder.SusieFolderMixin, unittest.TestCase):
     PREFIX = "kor-planted-"
 
+    def setUp(self):
+        self.EXE, self.WINE_RUN = e2e.ARGS.exe, e2e.ARGS.wine_run
+        super().setUp()
+
     def test_the_copy_in_the_picture_folder_is_never_loaded(self):
         for name in ("fx_helper.spi", "fxhelper.dll"):
-            shutil.copy(os.path.join(ARGS.helper_dir, name), self.plugins)
+            shutil.copy(os.path.join(OPTIONS.helper_dir, name), self.plugins)
         pictures = os.path.join(self.dir, "pictures")
         os.mkdir(pictures)
-        shutil.copy(os.path.join(ARGS.planted_dir, "fxhelper.dll"), pictures)
+        shutil.copy(os.path.join(OPTIONS.planted_dir, "fxhelper.dll"), pictures)
         with open(os.path.join(pictures, "a.fxh"), "wb") as f:
             f.write(b"FXH1" + b"\0" * 60)
         e2e.write_bmp(os.path.join(pictures, "b.bmp"), 120, 80, 4)
@@ -174,12 +172,12 @@ class At144Dpi(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        build = os.path.dirname(os.path.dirname(os.path.abspath(ARGS.exe)))
+        build = os.path.dirname(os.path.dirname(os.path.abspath(e2e.ARGS.exe)))
         cls.env = dict(os.environ, WINEPREFIX=os.path.join(build, "wineprefix-144dpi"))
         # The first run through wine-run creates the prefix (for the build's architecture).
         for key in (r"HKCU\Control Panel\Desktop",
                     r"HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts"):
-            subprocess.run([ARGS.wine_run, "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144",
+            subprocess.run([e2e.ARGS.wine_run, "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144",
                             "/f"], env=cls.env, capture_output=True, timeout=600)
         # A fresh server reads the resolution.
         subprocess.run(["wineserver", "-k"], env=cls.env, timeout=60)
@@ -188,7 +186,7 @@ class At144Dpi(unittest.TestCase):
         # them here, detached, or the viewer and the probe race for them and the probe's output
         # never ends.
         subprocess.run(["wineserver", "-p"], env=cls.env, timeout=60)
-        subprocess.run([ARGS.wine_run, "cmd.exe", "/c", "exit"], env=cls.env, stdin=subprocess.DEVNULL,
+        subprocess.run([e2e.ARGS.wine_run, "cmd.exe", "/c", "exit"], env=cls.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
         cls.dir = tempfile.mkdtemp(prefix="kor-144dpi-")
 
@@ -200,37 +198,30 @@ class At144Dpi(unittest.TestCase):
     def test_menu_bar_scales_and_the_picture_stays_one_to_one(self):
         picture = os.path.join(self.dir, "p.bmp")
         e2e.write_bmp(picture, 300, 150, 5)
-        viewer = Viewer(ARGS.exe, picture, self.env)
+        viewer = Viewer(e2e.ARGS.exe, picture, self.env)
         self.addCleanup(viewer.kill)
         bar = 44  # 29 designer pixels at 144 dpi
         self.assertEqual(viewer.state["client"], (300, 150 + bar))
         time.sleep(1.0)
-        shot = screenshot()
-        if ARGS.screenshots:
-            shot.save(os.path.join(ARGS.screenshots, "world-144dpi.png"))
+        shot = e2e.screenshot()
+        if OPTIONS.screenshots:
+            shot.save(os.path.join(OPTIONS.screenshots, "world-144dpi.png"))
         ox, oy = viewer.state["origin"]
         self.assertEqual(differing(shot, (ox, oy + bar, ox + 300, oy + bar + 150), 300, 150, 5), 0)
         self.assertEqual(viewer.close(), 0)
 
 
 def main():
-    global ARGS
+    global OPTIONS
     parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--probe", required=True)
-    parser.add_argument("--wine-run", required=True)
     parser.add_argument("--helper-dir", required=True)
     parser.add_argument("--planted-dir", required=True)
     parser.add_argument("--screenshots")
-    ARGS, rest = parser.parse_known_args()
-    if not os.environ.get("DISPLAY"):
-        print("no display: skipped")
-        return 77
-    e2e.ARGS = ARGS
-    susie_folder.SusieFolderMixin.EXE = ARGS.exe
-    susie_folder.SusieFolderMixin.WINE_RUN = ARGS.wine_run
-    result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
-    return 0 if result.wasSuccessful() else 1
+    OPTIONS, rest = parser.parse_known_args()
+    sys.argv = [sys.argv[0]] + rest
+    # The shared driver parses the remaining options, skips without a display and runs this
+    # module's tests.
+    return e2e.main()
 
 
 if __name__ == "__main__":
