@@ -75,7 +75,7 @@ static void HostPath(const char* in, char* out, size_t cap) {
   size_t i = 0;
   for (; in[i] && i + 1 < cap; ++i) {
     unsigned char c = (unsigned char)in[i];
-    out[i] = c == '\\' ? '/' : (char)c;
+    out[i] = (char)(c == '\\' ? '/' : c);
     if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && in[i + 1] && i + 2 < cap) {
       ++i;
       out[i] = in[i];

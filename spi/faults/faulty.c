@@ -110,7 +110,7 @@ FAULT_EXPORT int32_t SPI_CALL GetPictureInfo(const char* buf, spi_len_t len, uin
 static int Recurse(volatile char* previous, int depth) {
   volatile char frame[512];
   frame[0] = (char)depth;
-  frame[511] = previous ? previous[0] : 0;
+  frame[511] = (char)(previous ? previous[0] : 0);
   /* g_zero is always 0; the test keeps the compiler from proving the recursion endless. */
   return g_zero == 0 ? Recurse(frame, depth + 1) + frame[511] : depth;
 }

@@ -128,10 +128,10 @@ void indexedRow(SourceLayout layout, OutputKind out, const uint8_t* src, uint8_t
     if (out == OutputKind::Palette8) {
       dst[x] = static_cast<uint8_t>(index);
     } else if (paletteCount == 0) {
-      writeBgr(dst + 3 * x, 0, 0, 0);
+      writeBgr(dst + size_t{3} * x, 0, 0, 0);
     } else {
       const PaletteEntry& e = palette[index];
-      writeBgr(dst + 3 * x, overWhite8(e.b, e.a), overWhite8(e.g, e.a), overWhite8(e.r, e.a));
+      writeBgr(dst + size_t{3} * x, overWhite8(e.b, e.a), overWhite8(e.g, e.a), overWhite8(e.r, e.a));
     }
   }
 }
@@ -148,7 +148,7 @@ uint32_t rawGray(SourceLayout layout, const uint8_t* src, uint32_t x) {
     case SourceLayout::Gray8:
       return src[x];
     default:
-      return le16(src + 2 * x);
+      return le16(src + size_t{2} * x);
   }
 }
 
@@ -163,7 +163,7 @@ uint8_t grayAt(SourceLayout layout, const uint8_t* src, uint32_t x) {
     case SourceLayout::Gray8:
       return src[x];
     default:
-      return reduce16(le16(src + 2 * x));
+      return reduce16(le16(src + size_t{2} * x));
   }
 }
 
@@ -176,74 +176,74 @@ void convertRow(SourceLayout layout, OutputKind out, const uint8_t* src, uint8_t
     for (uint32_t x = 0; x < width; ++x) {
       const uint8_t v = grayAt(layout, src, x);
       if (out == OutputKind::Bgr24)
-        writeBgr(dst + 3 * x, v, v, v);
+        writeBgr(dst + size_t{3} * x, v, v, v);
       else
         dst[x] = v;
     }
     return;
   }
   for (uint32_t x = 0; x < width; ++x) {
-    uint8_t* d = dst + 3 * x;
+    uint8_t* d = dst + size_t{3} * x;
     switch (layout) {
       case SourceLayout::Bgr24: {
-        const uint8_t* s = src + 3 * x;
+        const uint8_t* s = src + size_t{3} * x;
         writeBgr(d, s[0], s[1], s[2]);
         break;
       }
       case SourceLayout::Rgb24: {
-        const uint8_t* s = src + 3 * x;
+        const uint8_t* s = src + size_t{3} * x;
         writeBgr(d, s[2], s[1], s[0]);
         break;
       }
       case SourceLayout::Bgrx32: {
-        const uint8_t* s = src + 4 * x;
+        const uint8_t* s = src + size_t{4} * x;
         writeBgr(d, s[0], s[1], s[2]);
         break;
       }
       case SourceLayout::Bgra32: {
-        const uint8_t* s = src + 4 * x;
+        const uint8_t* s = src + size_t{4} * x;
         writeBgr(d, overWhite8(s[0], s[3]), overWhite8(s[1], s[3]), overWhite8(s[2], s[3]));
         break;
       }
       case SourceLayout::Rgba32: {
-        const uint8_t* s = src + 4 * x;
+        const uint8_t* s = src + size_t{4} * x;
         writeBgr(d, overWhite8(s[2], s[3]), overWhite8(s[1], s[3]), overWhite8(s[0], s[3]));
         break;
       }
       case SourceLayout::Pbgra32: {
-        const uint8_t* s = src + 4 * x;
+        const uint8_t* s = src + size_t{4} * x;
         writeBgr(d, premulOverWhite8(s[0], s[3]), premulOverWhite8(s[1], s[3]), premulOverWhite8(s[2], s[3]));
         break;
       }
       case SourceLayout::Prgba32: {
-        const uint8_t* s = src + 4 * x;
+        const uint8_t* s = src + size_t{4} * x;
         writeBgr(d, premulOverWhite8(s[2], s[3]), premulOverWhite8(s[1], s[3]), premulOverWhite8(s[0], s[3]));
         break;
       }
       case SourceLayout::Rgb48: {
-        const uint8_t* s = src + 6 * x;
+        const uint8_t* s = src + size_t{6} * x;
         writeBgr(d, reduce16(le16(s + 4)), reduce16(le16(s + 2)), reduce16(le16(s)));
         break;
       }
       case SourceLayout::Bgr48: {
-        const uint8_t* s = src + 6 * x;
+        const uint8_t* s = src + size_t{6} * x;
         writeBgr(d, reduce16(le16(s)), reduce16(le16(s + 2)), reduce16(le16(s + 4)));
         break;
       }
       case SourceLayout::Rgba64: {
-        const uint8_t* s = src + 8 * x;
+        const uint8_t* s = src + size_t{8} * x;
         const uint32_t a = le16(s + 6);
         writeBgr(d, overWhite16(le16(s + 4), a), overWhite16(le16(s + 2), a), overWhite16(le16(s), a));
         break;
       }
       case SourceLayout::Bgra64: {
-        const uint8_t* s = src + 8 * x;
+        const uint8_t* s = src + size_t{8} * x;
         const uint32_t a = le16(s + 6);
         writeBgr(d, overWhite16(le16(s), a), overWhite16(le16(s + 2), a), overWhite16(le16(s + 4), a));
         break;
       }
       case SourceLayout::Prgba64: {
-        const uint8_t* s = src + 8 * x;
+        const uint8_t* s = src + size_t{8} * x;
         const uint32_t a = le16(s + 6);
         writeBgr(d, premulOverWhite16(le16(s + 4), a), premulOverWhite16(le16(s + 2), a),
                  premulOverWhite16(le16(s), a));
@@ -324,7 +324,7 @@ void convertKeyedRow(SourceLayout layout, const uint8_t* src, uint8_t* dst, uint
   if (isGray(layout)) {
     for (uint32_t x = 0; x < width; ++x) {
       const uint8_t v = rawGray(layout, src, x) == key[0] ? 255 : grayAt(layout, src, x);
-      writeBgr(dst + 3 * x, v, v, v);
+      writeBgr(dst + size_t{3} * x, v, v, v);
     }
     return;
   }
@@ -334,11 +334,11 @@ void convertKeyedRow(SourceLayout layout, const uint8_t* src, uint8_t* dst, uint
   const uint32_t step = wide ? 6 : 3;
   convertRow(layout, OutputKind::Bgr24, src, dst, width, nullptr, 0);
   for (uint32_t x = 0; x < width; ++x) {
-    const uint8_t* s = src + step * x;
+    const uint8_t* s = src + size_t{step} * x;
     uint32_t c[3];
-    for (int i = 0; i < 3; ++i) c[i] = wide ? le16(s + 2 * i) : s[i];
+    for (int i = 0; i < 3; ++i) c[i] = wide ? le16(s + size_t{2} * i) : s[i];
     const uint32_t r = bgr ? c[2] : c[0], g = c[1], b = bgr ? c[0] : c[2];
-    if (r == key[0] && g == key[1] && b == key[2]) writeBgr(dst + 3 * x, 255, 255, 255);
+    if (r == key[0] && g == key[1] && b == key[2]) writeBgr(dst + size_t{3} * x, 255, 255, 255);
   }
 }
 

@@ -205,7 +205,7 @@ HeaderInfo gifHeader(const uint8_t* data, size_t size) {
   size_t pos = 13;
   const bool globalTable = (data[10] & 0x80) != 0;
   const uint32_t globalColours = 2u << (data[10] & 7);
-  if (globalTable) pos += 3 * globalColours;
+  if (globalTable) pos += size_t{3} * globalColours;
   bool transparency = false;
   while (pos < size) {
     const uint8_t kind = data[pos];
@@ -377,7 +377,7 @@ ColourKey readPngColourKey(const uint8_t* data, size_t size) {
         key.value[0] = static_cast<uint16_t>(be16(v));
       } else if (colourType == 2 && length >= 6) {
         key.present = true;
-        for (int i = 0; i < 3; ++i) key.value[i] = static_cast<uint16_t>(be16(v + 2 * i));
+        for (int i = 0; i < 3; ++i) key.value[i] = static_cast<uint16_t>(be16(v + size_t{2} * i));
       }
       break;
     }
@@ -398,7 +398,7 @@ std::vector<uint8_t> gifWithGlobalTable(const uint8_t* data, size_t size) {
   if (pos + 10 > size || data[pos] != 0x2C) return {};
   const uint8_t packed = data[pos + 9];
   if (!(packed & 0x80)) return {};
-  const size_t tableBytes = 3 * (2u << (packed & 7));
+  const size_t tableBytes = size_t{3} * (2u << (packed & 7));
   if (tableBytes > size - pos - 10) return {};
   std::vector<uint8_t> out;
   out.reserve(size + tableBytes);

@@ -303,7 +303,7 @@ TFileListBox::TPathParts TFileListBox::SplitPath(const std::string& path) {
   TPathParts out;
   // Only a real drive letter counts: a current directory without one (a network share, or
   // natively "\tmp") gives none rather than its first character.
-  out.Drive = saved_drive.size() == 2 && saved_drive[1] == ':' ? saved_drive[0] : 0;
+  out.Drive = saved_drive.size() == 2 && saved_drive[1] == ':' ? saved_drive[0] : '\0';
   out.Folder = path;
   std::string root;
   if (path.size() >= 2 && path.front() == '[' && EndsWithChar(path, ']')) {
@@ -314,7 +314,7 @@ TFileListBox::TPathParts TFileListBox::SplitPath(const std::string& path) {
       out.Folder.erase(0, root.size());
     else
       root = saved_drive;
-    out.Drive = root.size() >= 2 && root[1] == ':' ? root[0] : 0;
+    out.Drive = root.size() >= 2 && root[1] == ':' ? root[0] : '\0';
   }
   if (!root.empty() && platform::DirectoryExists(root)) platform::SetCurrentDir(root);
 

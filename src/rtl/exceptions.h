@@ -35,12 +35,15 @@ class Exception : public std::exception {
   std::vector<std::pair<size_t, size_t>> names_;
 };
 
+// Name and Base are class names, which cannot stand in parentheses.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define KOR_DECLARE_EXCEPTION(Name, Base)                                   \
   class Name : public Base {                                                \
    public:                                                                  \
     using Base::Base;                                                       \
     const char* ClassName() const noexcept override { return #Name; }       \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 
 // An exception with a system error code (EOSError, EInOutError).
 class ECodedError : public Exception {

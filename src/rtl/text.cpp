@@ -33,12 +33,12 @@ int LastDelimiter(const std::string& delimiters, const std::string& s) {
 
 std::string ExtractFilePath(const std::string& name) {
   int i = LastDelimiter("\\:", name);
-  return name.substr(0, static_cast<size_t>(i + 1));
+  return name.substr(0, static_cast<size_t>(i) + 1);  // i is -1 when there is none
 }
 
 std::string ExtractFileName(const std::string& name) {
   int i = LastDelimiter("\\:", name);
-  return name.substr(static_cast<size_t>(i + 1));
+  return name.substr(static_cast<size_t>(i) + 1);
 }
 
 std::string ExtractFileExt(const std::string& name) {

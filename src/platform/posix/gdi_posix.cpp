@@ -101,7 +101,7 @@ int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, 
   const uint8_t* table = in + size;
   if (compression == kBI_BITFIELDS) {
     const uint8_t* m = in + 40;  // after a 40-byte header, or its own fields in a longer one
-    for (int k = 0; k < 3; ++k) masks[k] = KorLe32(m + 4 * k);
+    for (int k = 0; k < 3; ++k) masks[k] = KorLe32(m + size_t{4} * k);
     if (size == 40) table += 12;
   }
   size_t colorCount = clrUsed ? clrUsed : (bitCount <= 8 ? size_t(1) << bitCount : 0);

@@ -59,7 +59,7 @@ class StandIns {
       extension = hostName.substr(dot);
     const std::string link = folder_ + "/n" + std::to_string(++count_) + extension;
     if (::symlink(target.c_str(), link.c_str()) != 0) return std::string();
-    const std::string coreName = FromHost(link);
+    std::string coreName = FromHost(link);
     real_[coreName] = hostName;
     return coreName;
   }
