@@ -16,7 +16,8 @@ and KVP1 pictures with trap pictures between them, the viewer
   - opens a trap picture that kvpdec.spi decodes after the plug-in ahead of it crashed,
   - closes with exit code 0.
 With a plug-in that never returns as the only plug-in and a long time limit, Escape abandons the
-load: no box, the previous picture stays, and the next step works.
+load: no box, the previous picture stays, and the next step works; closed while a load hangs, the
+viewer ends with exit code 0 and no helper outlives it.
 
   faults_e2e_test.py --exe Korvale2.exe --probe e2e_probe.exe --wine-run scripts/wine-run
                      --kvpdec kvpdec.spi --faults <build>/spi/faults
@@ -42,7 +43,7 @@ import viewer_e2e_test as e2e  # noqa: E402
 from decode_e2e_test import bmp, kvp  # noqa: E402
 from susie_folder import SusieFolderMixin, windows_path  # noqa: E402
 
-INSERT, ESCAPE = 0x2D, 0x1B
+INSERT, DELETE, ESCAPE = 0x2D, 0x2E, 0x1B
 # Switches of a KVP1 picture: the misbehaving plug-ins' trap, and kvpdec.spi's refusal.
 FAULT_TRAP, KVP_REFUSE = 0x8000, 0x0400
 # Every misbehaving plug-in but the one that lies beside the program.
@@ -181,7 +182,29 @@ class ViewerLivesThroughMisbehavingPlugins(SusieFolderMixin, unittest.TestCase):
         # The load is over: the next step is taken, not dropped as input during a load.
         viewer.key(INSERT)
         self.assert_shows(viewer, "c3.bmp")
+        # Closed while a load hangs, the viewer ends at once with exit code 0 and takes the
+        # helper with it.
+        viewer.key(DELETE)
         self.assertEqual(viewer.close(), 0)
+        self.assertEqual(self.helpers(), [])
+
+    def helpers(self):
+        """Plug-in helpers started from this test's copy of the program that still run."""
+        helper = (windows_path(self.app) + "\\korspi.exe").lower()
+        end = time.time() + 10
+        while True:
+            running = []
+            for pid in filter(str.isdigit, os.listdir("/proc")):
+                try:
+                    with open("/proc/%s/cmdline" % pid, "rb") as f:
+                        command = f.read().decode("utf-8", "replace").lower()
+                except OSError:
+                    continue
+                if helper in command:
+                    running.append(int(pid))
+            if not running or time.time() > end:
+                return running
+            time.sleep(0.5)
 
 
 def main():
