@@ -104,6 +104,11 @@ class ViewerLivesThroughMisbehavingPlugins(SusieFolderMixin, unittest.TestCase):
         self.assertEqual(viewer.wait_caption(self.caption(name), 60)["caption"], self.caption(name))
         want = self.expected[name]
         h, w = want.shape[:2]
+        # The caption is set before the window is fitted to the picture: the size is polled.
+        end = time.time() + 10
+        while viewer.state["client"] != (w, h + e2e.MENU_BAR) and time.time() < end:
+            time.sleep(0.3)
+            viewer.state = viewer.probe("find", "5")
         self.assertEqual(viewer.state["client"], (w, h + e2e.MENU_BAR), name)
         ox, oy = viewer.state["origin"]
         top = oy + e2e.MENU_BAR
