@@ -17,6 +17,11 @@ WaitHook& Hook() {
   return hook;
 }
 
+thread_local const WaitHook* t_threadHook = nullptr;
+
+// The hook this thread's calls wait with: its own, or the program's.
+const WaitHook& ThreadHook() { return t_threadHook ? *t_threadHook : Hook(); }
+
 // The block a finished picture came back in: the BMP file image, read in place.
 class TSharedPicture : public TDecodedPicture {
  public:
@@ -41,6 +46,12 @@ std::unique_ptr<Runner>& CurrentSlot() {
 }  // namespace
 
 void SetWaitHook(WaitHook hook) { Hook() = std::move(hook); }
+
+TThreadWaitHook::TThreadWaitHook(WaitHook hook) : hook_(std::move(hook)), previous_(t_threadHook) {
+  t_threadHook = &hook_;
+}
+
+TThreadWaitHook::~TThreadWaitHook() { t_threadHook = previous_; }
 
 void SetCurrent(std::unique_ptr<Runner> runner) { CurrentSlot() = std::move(runner); }
 
@@ -175,7 +186,8 @@ bool THelperRunner::Call(const std::string& request, uint32_t expected, const ch
     const int64_t now = platform::MonotonicMs();
     if (seen != before) lastLife = now;
     // Identification runs while the program starts, before its window can take messages.
-    if (expected != spiproto::kLoaded && Hook() && !Hook()()) {
+    const WaitHook& hook = ThreadHook();
+    if (expected != spiproto::kLoaded && hook && !hook()) {
       Lost(fault, Fault::kAbandoned, 0, entry);
       return false;
     }
@@ -192,6 +204,7 @@ const std::string* THelperRunner::PathOf(ModuleId id) const {
 }
 
 LoadResult THelperRunner::Load(const std::string& fileName, uint32_t required) {
+  const std::lock_guard<std::recursive_mutex> lock(callLock_);
   LoadResult r;
   spiproto::Writer w(spiproto::kLoad);
   w.Str(fileName).U32(required);
@@ -221,6 +234,7 @@ LoadResult THelperRunner::Load(const std::string& fileName, uint32_t required) {
 }
 
 void THelperRunner::Release(ModuleId id) {
+  const std::lock_guard<std::recursive_mutex> lock(callLock_);
   auto it = modules_.find(id);
   if (it == modules_.end()) return;
   // Only the helper that loaded it holds its reference; a fresh one keeps what calls loaded.
@@ -234,6 +248,7 @@ void THelperRunner::Release(ModuleId id) {
 
 int32_t THelperRunner::IsSupported(ModuleId id, const std::string& name,
                                    const uint8_t (&header)[kHeaderBytes], int32_t offset, Fault& fault) {
+  const std::lock_guard<std::recursive_mutex> lock(callLock_);
   const std::string* path = PathOf(id);
   if (!path) return 0;
   spiproto::Writer w(spiproto::kIsSupported);
@@ -270,6 +285,7 @@ std::string THelperRunner::InputFields(const Input& input) {
 }
 
 int32_t THelperRunner::GetPictureInfo(ModuleId id, const Input& input, PictureInfo& info, Fault& fault) {
+  const std::lock_guard<std::recursive_mutex> lock(callLock_);
   const std::string* path = PathOf(id);
   if (!path || !Ensure()) return SPI_NOT_IMPLEMENTED;
   spiproto::Writer w(spiproto::kPictureInfo);
@@ -293,6 +309,7 @@ int32_t THelperRunner::GetPictureInfo(ModuleId id, const Input& input, PictureIn
 
 int32_t THelperRunner::GetPicture(ModuleId id, bool preview, const Input& input, const Progress& progress,
                                   std::unique_ptr<TDecodedPicture>& picture, Fault& fault) {
+  const std::lock_guard<std::recursive_mutex> lock(callLock_);
   picture.reset();
   const std::string* path = PathOf(id);
   if (!path || !Ensure()) return SPI_NOT_IMPLEMENTED;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,23 @@ namespace spirun {
 using WaitHook = std::function<bool()>;
 void SetWaitHook(WaitHook hook);
 
+// While it lives, the calls of the thread that made it wait with `hook` instead of the
+// program's: a thread that prepares a picture away from the window must not pump the window's
+// messages, and it stops waiting when its work is called off.
+class TThreadWaitHook {
+ public:
+  explicit TThreadWaitHook(WaitHook hook);
+  ~TThreadWaitHook();
+  TThreadWaitHook(const TThreadWaitHook&) = delete;
+  TThreadWaitHook& operator=(const TThreadWaitHook&) = delete;
+
+ private:
+  WaitHook hook_;
+  const WaitHook* previous_;
+};
+
+// Calls from several threads are taken one at a time: the helper has one channel and runs one
+// plug-in call at a time.
 class THelperRunner : public Runner {
  public:
   explicit THelperRunner(std::string helperPath);
@@ -65,6 +83,7 @@ class THelperRunner : public Runner {
   std::string InputFields(const Input& input);
   const std::string* PathOf(ModuleId id) const;
 
+  std::recursive_mutex callLock_;
   std::string helperPath_;
   int timeoutMs_;
   std::unique_ptr<platform::ChildProcess> child_;
