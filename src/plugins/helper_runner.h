@@ -8,6 +8,7 @@
 #ifndef KORVALE_PLUGINS_HELPER_RUNNER_H
 #define KORVALE_PLUGINS_HELPER_RUNNER_H
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -56,8 +57,8 @@ class THelperRunner : public Runner {
   // variable KORVALE_PLUGIN_TIMEOUT_MS gives.
   static int DefaultTimeoutMs();
   void SetTimeoutMs(int ms) { timeoutMs_ = ms; }
-  // How many helpers were started so far.
-  int Starts() const { return starts_; }
+  // How many helpers were started so far (any thread may ask).
+  int Starts() const { return starts_.load(); }
 
   LoadResult Load(const std::string& fileName, uint32_t required) override;
   void Release(ModuleId id) override;
@@ -81,6 +82,10 @@ class THelperRunner : public Runner {
   void Lost(Fault& fault, Fault::Kind kind, uint32_t code, const char* entry);
   void RelayProgress(const Progress* progress, uint32_t& seen);
   std::string InputFields(const Input& input);
+  // Maps the block of a finished picture and checks it again; false when it is not what the
+  // helper said.
+  bool TakePicture(uint64_t token, uint64_t bytes, uint32_t infoBytes, uint32_t bitsBytes,
+                   std::unique_ptr<TDecodedPicture>& picture);
   const std::string* PathOf(ModuleId id) const;
 
   std::recursive_mutex callLock_;
@@ -89,7 +94,7 @@ class THelperRunner : public Runner {
   std::unique_ptr<platform::ChildProcess> child_;
   platform::SharedMemory control_;
   uint64_t generation_ = 0;
-  int starts_ = 0;
+  std::atomic<int> starts_{0};
   std::map<ModuleId, ModuleRef> modules_;
   ModuleId next_ = 1;
   // The data of memory attempts, copied once per source.
