@@ -37,6 +37,11 @@ const void* TInSPIAbleData::BitmapInfo() { return picture_ ? picture_->Info() : 
 
 const void* TInSPIAbleData::Bits() { return picture_ ? picture_->Bits() : nullptr; }
 
+std::shared_ptr<const uint8_t> TInSPIAbleData::FileImage(size_t& bytes) const {
+  bytes = 0;
+  return picture_ ? picture_->FileImage(bytes) : nullptr;
+}
+
 const TDecodedLayout& TInSPIAbleData::Layout() const {
   static const TDecodedLayout none;
   return picture_ ? picture_->Layout() : none;

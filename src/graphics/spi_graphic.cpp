@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "picture/bitmap.h"
 #include "platform/gdi.h"
 
 KOR_DEFINE_GRAPHIC_CLASS(TSPIGraphic, TGraphic);
@@ -190,11 +191,19 @@ std::unique_ptr<TGraphic> TSPIGraphic::BuildBitmap(TGraphicClass bitmapClass, bo
   try {
     std::unique_ptr<TGraphic> bitmap = CreateGraphic(bitmapClass);
     if (!bitmap) throw EInvalidGraphic(msg::kSusieCouldNotDecode);
-    // The bitmap reads the BMP file image straight from the plug-in's blocks: the one copy it
-    // makes is its own, and the peak is the blocks plus that copy, as with a serialized image
-    // that is released before the bitmap reads it.
-    TFileImageStream image(*this);
-    bitmap->LoadStream(image);
+    // A picture that came back in a block of its own (from the helper) is taken as it lies: the
+    // plain bitmap keeps its rows there, without a copy.  Otherwise the bitmap reads the BMP
+    // file image straight from the plug-in's blocks: the one copy it makes is its own, and the
+    // peak is the blocks plus that copy.
+    size_t bytes = 0;
+    std::shared_ptr<const uint8_t> block =
+        source_ && bitmap->ClassType() == &TBitmap::Class ? source_->FileImage(bytes) : nullptr;
+    if (block) {
+      static_cast<TBitmap*>(bitmap.get())->LoadFileImage(std::move(block), bytes);
+    } else {
+      TFileImageStream image(*this);
+      bitmap->LoadStream(image);
+    }
     if (release) ReleasePicture();
     return bitmap;
   } catch (...) {

@@ -234,6 +234,16 @@ void TBitmap::LoadStream(TStream& stream) {
   NotifyChanged(this);
 }
 
+void TBitmap::LoadFileImage(std::shared_ptr<const uint8_t> image, size_t bytes) {
+  if (!image || bytes == 0) {
+    Assign(nullptr);
+    return;
+  }
+  TPointerStream stream(image.get(), static_cast<int64_t>(bytes));
+  Assign(ReadImage(stream, static_cast<int64_t>(bytes), &image));
+  NotifyChanged(this);
+}
+
 void TBitmap::SaveStream(TStream& stream) {
   std::shared_ptr<const TBitmapImage> img = image_;
   if (!img) return;

@@ -33,6 +33,10 @@ class TBitmap : public TGraphic {
   void SetWidth(int32_t value) override;
   void WriteDesignData(TStream& stream) override;
   void LoadStream(TStream& stream) override;
+  // Reads the BMP file image of `bytes` bytes at `image`, as LoadStream would.  Rows that lie in
+  // it exactly as the bitmap holds them stay there: the bitmap (and every bitmap that shares its
+  // image) keeps the block alive instead of copying them.
+  void LoadFileImage(std::shared_ptr<const uint8_t> image, size_t bytes);
   void SaveStream(TStream& stream) override;
   void LoadClipboard(uint16_t format, uintptr_t data, platform::PaletteHandle palette) override;
   void SaveClipboard(uint16_t& format, uintptr_t& data, platform::PaletteHandle& palette) override;
@@ -44,14 +48,14 @@ class TBitmap : public TGraphic {
 
   // Read access for drawing, saving and tests.
   int BitCount() const;
-  uint32_t Compression() const;         // as read; the held rows are always uncompressed
+  uint32_t Compression() const;  // as read; the held rows are always uncompressed
   bool TopDown() const;
   bool FromCoreHeader() const;
-  bool KeepsFileImage() const;          // an unchanged compressed file, written back byte for byte
+  bool KeepsFileImage() const;  // an unchanged compressed file, written back byte for byte
   const platform::BitmapInfoHeader& Header() const;  // of the held (decoded) rows
   const std::vector<platform::RgbQuad>& ColorTable() const;
-  const std::vector<uint32_t>& Masks() const;        // red, green, blue for bit fields
-  const uint8_t* Rows() const;                       // rows as held, each padded to 4 bytes
+  const std::vector<uint32_t>& Masks() const;  // red, green, blue for bit fields
+  const uint8_t* Rows() const;                 // rows as held, each padded to 4 bytes
   size_t RowBytes() const;
   // The colour of one pixel as 0x00RRGGBB, (0, 0) the top-left corner whatever the row order.
   uint32_t PixelRGB(int32_t x, int32_t y) const;

@@ -17,7 +17,7 @@ RowBuffer AllocateRows(size_t bytes, bool zeroed) {
   return rows;
 }
 
-void ShapeImage(TBitmapImage& img, int32_t width, int32_t height, int bits, bool zeroed, uint64_t backed) {
+void ShapeGeometry(TBitmapImage& img, int32_t width, int32_t height, int bits, uint64_t backed) {
   if (width < 0 || height == INT32_MIN) InvalidBitmap();
   uint64_t rowBytes = KorDibRowBytes(width, bits);
   uint64_t total = rowBytes * static_cast<uint64_t>(std::llabs(height));
@@ -32,6 +32,10 @@ void ShapeImage(TBitmapImage& img, int32_t width, int32_t height, int bits, bool
   img.header.biSizeImage = static_cast<uint32_t>(total);
   img.rowBytes = static_cast<size_t>(rowBytes);
   img.imageBytes = static_cast<size_t>(total);
+}
+
+void ShapeImage(TBitmapImage& img, int32_t width, int32_t height, int bits, bool zeroed, uint64_t backed) {
+  ShapeGeometry(img, width, height, bits, backed);
   img.rows = AllocateRows(img.imageBytes, zeroed);
 }
 

@@ -14,9 +14,15 @@
 #include "rtl/streams.h"
 
 // Rows and the kept file image live in malloc'ed memory, uninitialised where every byte is
-// written anyway; resized images ask calloc for zeroed rows.
+// written anyway; resized images ask calloc for zeroed rows.  Rows read in place from a block
+// that outlives the reader (a picture handed over in shared memory) are not freed: the buffer
+// shares in that block's owner instead and lets go of it with the rows.  Such rows are never
+// written: every change makes a new image first.
 struct FreeRows {
-  void operator()(uint8_t* p) const { std::free(p); }
+  std::shared_ptr<const void> keeper;
+  void operator()(uint8_t* p) const {
+    if (!keeper) std::free(p);
+  }
 };
 using RowBuffer = std::unique_ptr<uint8_t[], FreeRows>;
 
@@ -46,17 +52,24 @@ constexpr uint64_t kMaxImageBytes = uint64_t(1) << 30;
 // `bytes` of rows (zeroed or not); none for 0.  EOutOfMemory when the system has no memory.
 RowBuffer AllocateRows(size_t bytes, bool zeroed);
 
-// Sets the geometry of an image of `width` x `height` (sign kept) at `bits` per pixel and
-// allocates its rows (zeroed or not).  Sizes are computed in 64 bits; more than `backed`
-// bytes is an image the file cannot stand for.
+// Sets the geometry of an image of `width` x `height` (sign kept) at `bits` per pixel, without
+// rows.  Sizes are computed in 64 bits; more than `backed` bytes is an image the file cannot
+// stand for.
+void ShapeGeometry(TBitmapImage& img, int32_t width, int32_t height, int bits,
+                   uint64_t backed = kMaxImageBytes);
+// The same, and allocates its rows (zeroed or not).
 void ShapeImage(TBitmapImage& img, int32_t width, int32_t height, int bits, bool zeroed,
                 uint64_t backed = kMaxImageBytes);
 
 // A copy of the image's pixels, colours and masks, without the kept file image.
 std::shared_ptr<TBitmapImage> CloneImage(const TBitmapImage& from);
 
-// Reads a BMP file image of `length` bytes from the stream's position into a new image.
-std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length);
+// Reads a BMP file image of `length` bytes from the stream's position into a new image.  When
+// `inPlace` is given, the stream reads that block from its start: rows that lie in it exactly
+// as the image holds them (uncompressed, every row there, on a 4-byte boundary) stay there,
+// and the image shares in the block's owner rather than copying them.
+std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length,
+                                        const std::shared_ptr<const uint8_t>* inPlace = nullptr);
 
 // Decodes `size` bytes of 8-bit or 4-bit run-length data into the image's bottom-up rows.
 void DecodeRunLength(TBitmapImage& img, bool rle4, const uint8_t* data, size_t size);

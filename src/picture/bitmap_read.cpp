@@ -24,7 +24,8 @@ constexpr uint64_t kUnbackedImageBytes = uint64_t(16) << 20;
 
 }  // namespace
 
-std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length) {
+std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length,
+                                        const std::shared_ptr<const uint8_t>* inPlace) {
   auto img = std::make_shared<TBitmapImage>();
   uint8_t fileHeader[14];
   if (length < 14) throw EReadError(msg::kReadError);
@@ -134,19 +135,31 @@ std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length) {
 
   const uint64_t backed =
       std::max<uint64_t>(kUnbackedImageBytes, static_cast<uint64_t>(length) * kRowsPerFileByte);
-  ShapeImage(*img, hd.biWidth, hd.biHeight, bits, false, backed);
+  ShapeGeometry(*img, hd.biWidth, hd.biHeight, bits, backed);
   // Run-length data without an image size runs to the end of the file: its length has
   // nothing to do with the size of the decoded rows.
   uint64_t count = hd.biSizeImage ? hd.biSizeImage
                    : compressed   ? static_cast<uint64_t>(left)
                                   : img->imageBytes;
   count = std::min<uint64_t>(count, static_cast<uint64_t>(left));
-  if (!compressed) {
+  // Rows that lie whole in a block the image may keep, aligned as drawing expects them, stay
+  // there.
+  const uint8_t* rowsThere = nullptr;
+  if (inPlace && *inPlace && !compressed && img->imageBytes && count >= img->imageBytes) {
+    const int64_t at = stream.Position();
+    if (at >= 0 && at <= length && reinterpret_cast<uintptr_t>(inPlace->get() + at) % 4 == 0)
+      rowsThere = inPlace->get() + at;
+  }
+  if (rowsThere) {
+    img->rows = RowBuffer(const_cast<uint8_t*>(rowsThere), FreeRows{*inPlace});
+  } else if (!compressed) {
+    img->rows = AllocateRows(img->imageBytes, false);
     const size_t take = static_cast<size_t>(std::min<uint64_t>(count, img->imageBytes));
     if (take) src->ReadBuffer(img->rows.get(), static_cast<int64_t>(take));
     // Rows the file does not hold read as zero.
     if (take < img->imageBytes) std::memset(img->rows.get() + take, 0, img->imageBytes - take);
   } else {
+    img->rows = AllocateRows(img->imageBytes, false);
     const uint8_t* data = img->fileImage.get() + (img->fileBytes - static_cast<size_t>(left));
     DecodeRunLength(*img, hd.biCompression == platform::kBI_RLE4, data, static_cast<size_t>(count));
   }

@@ -22,19 +22,25 @@ thread_local const WaitHook* t_threadHook = nullptr;
 // The hook this thread's calls wait with: its own, or the program's.
 const WaitHook& ThreadHook() { return t_threadHook ? *t_threadHook : Hook(); }
 
-// The block a finished picture came back in: the BMP file image, read in place.
+// The block a finished picture came back in: the BMP file image, read in place.  The block is
+// this picture's alone (the helper makes a new one for every picture), so a bitmap may keep
+// its rows there for as long as it lives.
 class TSharedPicture : public TDecodedPicture {
  public:
-  TSharedPicture(platform::SharedMemory memory, const TDecodedLayout& layout, size_t infoBytes)
-      : memory_(std::move(memory)), infoBytes_(infoBytes) {
+  TSharedPicture(platform::SharedMemory memory, const TDecodedLayout& layout)
+      : memory_(std::make_shared<platform::SharedMemory>(std::move(memory))) {
     layout_ = layout;
   }
-  const void* Info() override { return memory_.Data() + 14; }
-  const void* Bits() override { return memory_.Data() + 14 + infoBytes_; }
+  const void* Info() override { return Image() + 14; }
+  const void* Bits() override { return Image() + 14 + layout_.InfoSize; }
+  std::shared_ptr<const uint8_t> FileImage(size_t& bytes) const override {
+    bytes = 14 + static_cast<size_t>(layout_.InfoSize) + static_cast<size_t>(layout_.BitsSize);
+    return std::shared_ptr<const uint8_t>(memory_, Image());
+  }
 
  private:
-  platform::SharedMemory memory_;
-  size_t infoBytes_;
+  const uint8_t* Image() const { return memory_->Data() + spiproto::kImageOffset; }
+  std::shared_ptr<platform::SharedMemory> memory_;
 };
 
 uint32_t Load32(const uint32_t* p) { return __atomic_load_n(p, __ATOMIC_ACQUIRE); }
@@ -327,19 +333,35 @@ int32_t THelperRunner::GetPicture(ModuleId id, bool preview, const Input& input,
   const uint64_t bytes = in.U64();
   const uint32_t infoBytes = in.U32();
   const uint32_t bitsBytes = in.U32();
-  if (!in.Ok() || !has || result != SPI_SUCCESS) return result;
+  const bool rejected = in.U32() != 0;
+  // A plug-in that answered with blocks failing the checks may have broken the helper's heap on
+  // the way: the attempt counts as "cannot", and the next call starts a fresh helper.  So does
+  // an answer of the helper's own that fails the checks below.
+  if (!in.Ok() || rejected) {
+    Stop();
+    return in.Ok() ? result : SPI_INTERNAL_ERROR;
+  }
+  if (!has || result != SPI_SUCCESS) return result;
+  if (!TakePicture(token, bytes, infoBytes, bitsBytes, picture)) Stop();
+  return result;
+}
+
+bool THelperRunner::TakePicture(uint64_t token, uint64_t bytes, uint32_t infoBytes, uint32_t bitsBytes,
+                                std::unique_ptr<TDecodedPicture>& picture) {
   // The helper checked the picture; the sizes are checked again here before anything is read.
-  if (infoBytes > 0x7FFFFFFFu || bitsBytes > 0x7FFFFFFFu || bytes != 14ull + infoBytes + bitsBytes)
-    return result;
+  if (infoBytes > 0x7FFFFFFFu || bitsBytes > 0x7FFFFFFFu ||
+      bytes != spiproto::kImageOffset + 14ull + infoBytes + bitsBytes)
+    return false;
   platform::SharedMemory image = platform::SharedMemory::Open(
       platform::PeerProcess{child_->Id(), child_->NativeHandle()}, token, static_cast<size_t>(bytes));
-  if (!image) return result;
+  if (!image) return false;
   TDecodedLayout layout;
-  if (!CheckDecodedBlocks(image.Data() + 14, infoBytes, bitsBytes, layout) ||
+  const uint8_t* info = image.Data() + spiproto::kImageOffset + 14;
+  if (!CheckDecodedBlocks(info, infoBytes, bitsBytes, layout) ||
       static_cast<uint32_t>(layout.InfoSize) != infoBytes)
-    return result;
-  picture = std::make_unique<TSharedPicture>(std::move(image), layout, infoBytes);
-  return result;
+    return false;
+  picture = std::make_unique<TSharedPicture>(std::move(image), layout);
+  return true;
 }
 
 }  // namespace spirun

@@ -24,8 +24,9 @@ enum Type : uint32_t {
                       // u32 has about, str about, u32 pairs, pairs of str
   kResult = 17,       // i32 result
   kInfo = 18,         // i32 result, i32 left, top, width, height, u32 x and y density, i32 depth
-  kPictureDone = 19,  // i32 result, u32 has picture, u64 token, u64 image bytes, u32 info bytes,
-                      // u32 bits bytes, i32 header size, i32 mask bytes
+  kPictureDone = 19,  // i32 result, u32 has picture, u64 token, u64 block bytes, u32 info bytes,
+                      // u32 bits bytes, u32 rejected (the plug-in answered with blocks that
+                      // failed the checks: the helper is not trusted for another call)
   kFault = 20,        // str entry, u32 code: the plug-in faulted; the helper ends after this
 };
 // input: u32 flag, str file name, i32 offset, u64 data id, u64 data token, u64 mapped bytes,
@@ -40,6 +41,10 @@ struct Control {
   int32_t Total;
 };
 inline constexpr size_t kControlBytes = 64;
+// Where the BMP file image of a picture starts in its block.  Its rows follow 14 bytes of file
+// header and 40, 108 or 124 bytes of info header, masks and colours (4 bytes each), so two bytes
+// ahead of it put them on a 4-byte boundary, and the program's bitmap can hold them in place.
+inline constexpr size_t kImageOffset = 2;
 inline constexpr uint32_t kHeaderBytes = 8;
 // No message of ours comes near this; a longer one means the stream is broken.
 inline constexpr uint32_t kMaxPayload = 64 * 1024;

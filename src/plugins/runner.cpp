@@ -160,6 +160,7 @@ int32_t TInProcessRunner::GetPictureInfo(ModuleId id, const Input& input, Pictur
 int32_t TInProcessRunner::GetPicture(ModuleId id, bool preview, const Input& input, const Progress& progress,
                                      std::unique_ptr<TDecodedPicture>& picture, Fault& fault) {
   picture.reset();
+  rejected_ = false;
   Module* m = Find(id);
   const int slot = preview ? 4 : 3;
   if (!m || !m->procs[slot]) return SPI_NOT_IMPLEMENTED;
@@ -181,11 +182,15 @@ int32_t TInProcessRunner::GetPicture(ModuleId id, bool preview, const Input& inp
   // Blocks left set beside a failure, one block given as both, or one block missing: nothing
   // is kept and what was handed over is freed.
   if (result != SPI_SUCCESS || !info || !bits || info == bits) {
+    rejected_ = result == SPI_SUCCESS || info || bits;
     FreeLeftBlocks(info, bits);
     return result;
   }
   auto local = std::make_unique<TLocalPicture>(info, bits);
-  if (local->Check()) picture = std::move(local);
+  if (local->Check())
+    picture = std::move(local);
+  else
+    rejected_ = true;
   return result;
 }
 

@@ -109,6 +109,10 @@ class TInProcessRunner : public Runner {
   int32_t GetPictureInfo(ModuleId id, const Input& input, PictureInfo& info, Fault& fault) override;
   int32_t GetPicture(ModuleId id, bool preview, const Input& input, const Progress& progress,
                      std::unique_ptr<TDecodedPicture>& picture, Fault& fault) override;
+  // Whether the last GetPicture answered with blocks that failed the checks: a picture that is
+  // not one, one block as both, or blocks left set beside a failure.  A plug-in that does so
+  // may have broken its heap on the way.
+  bool Rejected() const { return rejected_; }
 
  private:
   struct Module {
@@ -118,6 +122,7 @@ class TInProcessRunner : public Runner {
   Module* Find(ModuleId id);
   std::map<ModuleId, std::unique_ptr<Module>> modules_;
   ModuleId next_ = 1;
+  bool rejected_ = false;
 };
 
 }  // namespace spirun

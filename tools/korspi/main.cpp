@@ -174,26 +174,28 @@ void Helper::Picture(Reader& r) {
     if (fault) Fault(fault);
   }
   Writer w(spiproto::kPictureDone);
+  const uint32_t rejected = runner_.Rejected() ? 1 : 0;
   if (result != SPI_SUCCESS || !picture) {
-    w.I32(result).U32(0).U64(0).U64(0).U32(0).U32(0);
+    w.I32(result).U32(0).U64(0).U64(0).U32(0).U32(0).U32(rejected);
     Send(w);
     return;
   }
-  // One copy: the plug-in's blocks into the BMP file image the program reads in place.
+  // One copy: the plug-in's blocks into the BMP file image the program reads in place.  Every
+  // picture gets a block of its own: the program's bitmap may keep it as long as it lives.
   const TDecodedLayout layout = picture->Layout();
   const uint64_t infoBytes = static_cast<uint64_t>(layout.InfoSize);
   const uint64_t bitsBytes = static_cast<uint64_t>(layout.BitsSize);
-  const uint64_t bytes = 14 + infoBytes + bitsBytes;
+  const uint64_t bytes = spiproto::kImageOffset + 14 + infoBytes + bitsBytes;
   image_ = platform::SharedMemory::Create(static_cast<size_t>(bytes));
   if (!image_) {
-    w.I32(SPI_NO_MEMORY).U32(0).U64(0).U64(0).U32(0).U32(0);
+    w.I32(SPI_NO_MEMORY).U32(0).U64(0).U64(0).U32(0).U32(0).U32(0);
     Send(w);
     return;
   }
-  WriteFileImage(layout, picture->Info(), picture->Bits(), image_.Data());
+  WriteFileImage(layout, picture->Info(), picture->Bits(), image_.Data() + spiproto::kImageOffset);
   picture.reset();
   w.I32(result).U32(1).U64(image_.Lend(platform::PeerProcess{})).U64(bytes);
-  w.U32(static_cast<uint32_t>(infoBytes)).U32(static_cast<uint32_t>(bitsBytes));
+  w.U32(static_cast<uint32_t>(infoBytes)).U32(static_cast<uint32_t>(bitsBytes)).U32(0);
   Send(w);
 }
 

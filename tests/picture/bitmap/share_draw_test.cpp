@@ -1,6 +1,8 @@
 // Copies that share one image, palettes, resizing and change events.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <thread>
 
 #include "picture/bitmap.h"
@@ -94,6 +96,37 @@ TEST(BitmapCopy, KeptFileImageIsSharedAndDroppedOnChange) {
   const Bytes out = Save(b);
   EXPECT_EQ(Get32(out, 30), 0u);  // written uncompressed
   EXPECT_EQ(Get32(out, 18), 4u);
+}
+
+TEST(BitmapCopy, RowsReadInPlaceKeepTheirBlockUntilTheLastChangeCopiesThem) {
+  const Bytes file = Gray8();
+  // Two bytes ahead of the file image put its rows on a 4-byte boundary, as in the plug-in
+  // helper's blocks.
+  std::shared_ptr<uint8_t[]> block(new uint8_t[file.size() + 2]);
+  std::memcpy(block.get() + 2, file.data(), file.size());
+  const uint8_t* rows = block.get() + 2 + file.size() - 8;
+  TBitmap a, b;
+  a.LoadFileImage(std::shared_ptr<const uint8_t>(block, block.get() + 2), file.size());
+  EXPECT_EQ(a.Rows(), rows);
+  EXPECT_EQ(a.PixelRGB(1, 0), 0x282828u);
+  b.CopyFrom(&a);
+  a.CopyFrom(nullptr);
+  EXPECT_EQ(block.use_count(), 2);  // b's image still holds it
+  b.SetWidth(3);
+  EXPECT_EQ(block.use_count(), 1);
+  EXPECT_NE(b.Rows(), rows);
+  EXPECT_EQ(b.PixelRGB(1, 0), 0x282828u);
+
+  // Rows off a 4-byte boundary, or not all there, are copied as LoadStream copies them.
+  std::memcpy(block.get(), file.data(), file.size());
+  a.LoadFileImage(std::shared_ptr<const uint8_t>(block, block.get()), file.size());
+  EXPECT_EQ(block.use_count(), 1);
+  EXPECT_EQ(a.PixelRGB(1, 1), 0x141414u);
+  std::memcpy(block.get() + 2, file.data(), file.size());
+  a.LoadFileImage(std::shared_ptr<const uint8_t>(block, block.get() + 2), file.size() - 3);
+  EXPECT_EQ(block.use_count(), 1);
+  EXPECT_EQ(a.PixelRGB(1, 0), 0u);  // the missing last bytes read as zero
+  EXPECT_EQ(a.PixelRGB(0, 0), 0x1E1E1Eu);
 }
 
 TEST(BitmapCopy, ConcurrentCopiesAndChangesStayConsistent) {
