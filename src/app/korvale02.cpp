@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/version_info.h"
+#include "platform/cursor.h"
 #include "platform/files.h"
 #include "rtl/streams.h"
 #include "toolkit/application.h"
@@ -92,6 +93,8 @@ TForm1::TForm1(TComponent* owner, const std::string& commandLine) : TForm(owner)
 }
 
 TForm1::~TForm1() {
+  // No preparation may outlive the plug-in set it loads through.
+  preparer_.reset();
   if (Form1 == this) Form1 = nullptr;
 }
 
@@ -185,6 +188,11 @@ LRESULT TForm1::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_DROPFILES) {
     WMDropFiles(reinterpret_cast<HDROP>(wp));
     return 0;
+  }
+  if (msg == WM_SETCURSOR && busyCursor_ && LOWORD(lp) == HTCLIENT) {
+    // The window's class cursor would replace the busy one at every move of the mouse.
+    platform::ShowBusyCursor();
+    return TRUE;
   }
   if (msg == kWmDpiChanged) {
     WMDpiChanged(HIWORD(wp), *reinterpret_cast<const RECT*>(lp));

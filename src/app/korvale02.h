@@ -8,9 +8,11 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/command_line.h"
+#include "graphics/prepared.h"
 #include "picture/filelist.h"
 #include "plugins/spis.h"
 #include "toolkit/actions.h"
@@ -93,7 +95,15 @@ class TForm1 : public TForm {
   int dpi_ = 96;
   void BuildCommands();
   void LoadStartupPicture();
+  // Shows `name`: the prepared picture when there is one, else loaded now.
+  void ShowPicture(const std::string& name);
+  // Prepares the pictures the person will most likely ask for next: the next one in the
+  // direction of the last step, then the one on the other side.
+  void PrepareNeighbours();
   std::string commandLine_;
+  std::unique_ptr<TPicturePreparer> preparer_;
+  int32_t direction_ = 1;    // of the last step: 1 forward, -1 back
+  bool busyCursor_ = false;  // a load the person waits for shows the busy cursor
 };
 
 extern TForm1* Form1;

@@ -1,14 +1,18 @@
 // Opening, saving, dropped files, stepping through the folder and fitting the window.
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/korvale02.h"
 #include "picture/bitmap.h"
 #include "picture/render.h"
 #include "platform/files.h"
+#include "plugins/helper_runner.h"
 #include "rtl/exceptions.h"
 #include "rtl/format.h"
 #include "rtl/messages.h"
 #include "rtl/text.h"
+#include "toolkit/busy_wait.h"
 #include "toolkit/wintext.h"
 
 void TForm1::OpenPicture(const std::string& name) {
@@ -22,7 +26,7 @@ void TForm1::OpenPicture(const std::string& name) {
   // Held as a full path: the list makes the folder it reads the process's current folder, so a
   // relative folder would resolve against the wrong place on the next step.
   CurrentFolder = text::ExtractFilePath(platform::ExpandFileName(name));
-  Image1->Picture().LoadFile(name);
+  ShowPicture(name);
   MixedText caption{"Korvale2 - ", {}};
   caption += SystemName(name);
   SetCaption(caption);
@@ -41,6 +45,49 @@ void TForm1::OpenPicture(const std::string& name) {
     }
   }
   FitWindow();
+  PrepareNeighbours();
+}
+
+void TForm1::ShowPicture(const std::string& name) {
+  if (!preparer_) preparer_ = std::make_unique<TPicturePreparer>();
+  toolkit::TLoadWait wait(busyCursor_);
+  // Prepared (or being prepared: then waited for, with the window alive) ...
+  std::unique_ptr<TGraphic> prepared;
+  try {
+    prepared = preparer_->Take(name, std::ref(wait));
+  } catch (const EAbort&) {
+    // Abandoned: the neighbours of the entry the list moved to are still worth preparing.
+    PrepareNeighbours();
+    throw;
+  }
+  if (prepared) {
+    Image1->Picture().Adopt(std::move(prepared));
+    return;
+  }
+  // ... or loaded now, no preparation running meanwhile.  A bitmap reads without calling back,
+  // so a large one shows the busy cursor from the start.
+  constexpr int64_t kLargeFile = int64_t(8) << 20;
+  if (platform::StampOf(name).Size > kLargeFile) wait.Busy();
+  const spirun::TThreadWaitHook hook(std::ref(wait));
+  try {
+    Image1->Picture().LoadFile(name);
+  } catch (...) {
+    // The failed file is reported; stepping on from it should still find its neighbours ready.
+    PrepareNeighbours();
+    throw;
+  }
+}
+
+void TForm1::PrepareNeighbours() {
+  const int32_t count = FileListBox1->Count(), i = FileListBox1->ItemIndex();
+  std::vector<std::string> names;
+  if (count > 1 && i >= 0 && i < count && !CurrentFolder.empty()) {
+    const TStringList& items = FileListBox1->Items();
+    const auto at = [&](int32_t k) { return CurrentFolder + items[((k % count) + count) % count]; };
+    names.push_back(at(i + direction_));
+    names.push_back(at(i - direction_));
+  }
+  preparer_->Prepare(names);
 }
 
 void TForm1::SavePicture(const std::string& name) {
@@ -91,12 +138,14 @@ void TForm1::Action5Execute(TObject*) {
 }
 
 void TForm1::Action1Execute(TObject*) {
+  direction_ = 1;
   const int32_t i = FileListBox1->ItemIndex();
   FileListBox1->SetItemIndex(i + 1 < FileListBox1->Count() ? i + 1 : 0);
   OpenPicture(CurrentFolder + FileListBox1->Items()[FileListBox1->ItemIndex()]);
 }
 
 void TForm1::Action6Execute(TObject*) {
+  direction_ = -1;
   const int32_t i = FileListBox1->ItemIndex();
   FileListBox1->SetItemIndex(i <= 0 ? FileListBox1->Count() - 1 : i - 1);
   OpenPicture(CurrentFolder + FileListBox1->Items()[FileListBox1->ItemIndex()]);

@@ -101,11 +101,16 @@ void TPicture::TakeOwnership(std::unique_ptr<TGraphic> g) {
   NotifyChanged(this);
 }
 
-void TPicture::LoadFile(const std::string& fileName) {
+std::unique_ptr<TGraphic> NewGraphicFor(const std::string& fileName) {
   std::string ext = text::ExtractFileExt(fileName);
   if (!ext.empty()) ext.erase(0, 1);
   std::unique_ptr<TGraphic> g = CreateGraphic(FileFormats().FindByExtension(ext));
   if (!g) throw EInvalidGraphic(FormatMixed(msg::kUnknownExtension, {ext}));
+  return g;
+}
+
+void TPicture::LoadFile(const std::string& fileName) {
+  std::unique_ptr<TGraphic> g = NewGraphicFor(fileName);
   g->OnProgress = [this](TObject* sender, TProgressStage stage, uint8_t percent, bool redraw, TRect& r,
                          const std::string& msg) { ReportProgress(sender, stage, percent, redraw, r, msg); };
   g->LoadFile(fileName);  // on failure g is destroyed and the picture keeps what it had

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "picture/graphic.h"
@@ -34,6 +35,10 @@ class TFileFormatsList {
 TFileFormatsList& FileFormats();
 bool FileFormatsExist();
 
+// A new, empty graphic of the class registered for the file name's extension;
+// EInvalidGraphic when no class is.
+std::unique_ptr<TGraphic> NewGraphicFor(const std::string& fileName);
+
 class IChangeNotifier {
  public:
   virtual ~IChangeNotifier() = default;
@@ -53,6 +58,8 @@ class TPicture : public TObject {
   static void UnregisterFormatClass(TGraphicClass graphicClass);
 
   void LoadFile(const std::string& fileName);  // replaces the graphic only on success
+  // Makes a graphic loaded elsewhere this picture's own, as a load would have.
+  void Adopt(std::unique_ptr<TGraphic> graphic) { TakeOwnership(std::move(graphic)); }
   class TBitmap* AsBitmap();
   TGraphic* Graphic() const { return graphic_.get(); }
   void SetGraphic(TGraphic* value);  // copies value (none: empty)

@@ -39,10 +39,20 @@ int LastError();
 // The system's text for an error code.
 std::string SysErrorMessage(int code);
 
-bool FileExists(const std::string& name);       // an existing file; a folder does not count
+bool FileExists(const std::string& name);  // an existing file; a folder does not count
+// What tells one state of a file from the next: its size and last-write time (in the
+// system's units).  Invalid (Size -1) when the file cannot be asked.
+struct FileStamp {
+  int64_t Size = -1;
+  int64_t WriteTime = 0;
+  bool Valid() const { return Size >= 0; }
+  bool operator==(const FileStamp& o) const { return Size == o.Size && WriteTime == o.WriteTime; }
+  bool operator!=(const FileStamp& o) const { return !(*this == o); }
+};
+FileStamp StampOf(const std::string& name);
 bool DirectoryExists(const std::string& name);
-std::string GetCurrentDir();                    // absolute, without trailing "\" (but "C:\")
-bool SetCurrentDir(const std::string& dir);     // false with LastError() set
+std::string GetCurrentDir();                          // absolute, without trailing "\" (but "C:\")
+bool SetCurrentDir(const std::string& dir);           // false with LastError() set
 std::string ExpandFileName(const std::string& name);  // absolute form of a relative name
 
 // The program's own executable, full path.

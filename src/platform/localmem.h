@@ -15,6 +15,11 @@ bool LocalUnlockBlock(LocalHandle h);
 void LocalFreeBlock(LocalHandle h);
 std::size_t LocalBlockSize(LocalHandle h);  // 0 for a handle that is no block
 
+// The bytes of address space this process has left to allocate (Win32: what the system reports
+// as available virtual memory; natively: the address-space limit, if any, less what is mapped,
+// or SIZE_MAX when unlimited).
+unsigned long long FreeAddressSpace();
+
 }  // namespace platform
 
 #endif

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "platform/process.h"
 #include "plugins/helper_runner.h"
 
 namespace toolkit {
@@ -40,5 +41,19 @@ bool PumpWhileWaiting() {
 }  // namespace
 
 void InstallPluginWait() { spirun::SetWaitHook(&PumpWhileWaiting); }
+
+TLoadWait::TLoadWait(bool& shown) : shown_(shown), start_(platform::MonotonicMs()) {}
+
+TLoadWait::~TLoadWait() { shown_ = false; }
+
+void TLoadWait::Busy() {
+  shown_ = true;
+  cursor_.Busy();
+}
+
+bool TLoadWait::operator()() {
+  if (!shown_ && platform::MonotonicMs() - start_ >= kBusyAfterMs) Busy();
+  return PumpWhileWaiting();
+}
 
 }  // namespace toolkit

@@ -3,6 +3,11 @@
 #ifndef KORVALE_TOOLKIT_BUSY_WAIT_H
 #define KORVALE_TOOLKIT_BUSY_WAIT_H
 
+#include <cstdint>
+#include <functional>
+
+#include "platform/cursor.h"
+
 namespace toolkit {
 
 // Installs the runner's wait hook for this program.  While a call waits: painting, timers,
@@ -12,6 +17,26 @@ namespace toolkit {
 // later, so nothing a person pressed while waiting runs against a picture they did not see
 // yet.  A close or a quit that arrives abandons the load as well and is then carried out.
 void InstallPluginWait();
+
+// A load the person waits for.  Called as a wait hook, it keeps the window alive as above; once
+// the load has taken longer than a moment (kBusyAfterMs), the busy cursor shows, and `shown`
+// says so until this object is gone and the cursor before it is back.
+class TLoadWait {
+ public:
+  static constexpr int64_t kBusyAfterMs = 250;
+  explicit TLoadWait(bool& shown);
+  ~TLoadWait();
+  TLoadWait(const TLoadWait&) = delete;
+  TLoadWait& operator=(const TLoadWait&) = delete;
+  bool operator()();
+  // Shows the busy cursor now: a load that cannot call back while it runs.
+  void Busy();
+
+ private:
+  platform::CursorKeeper cursor_;
+  bool& shown_;
+  int64_t start_;
+};
 
 }  // namespace toolkit
 

@@ -20,14 +20,28 @@ thread_local int g_last_error = 0;
 
 int MapErrno(int e) {
   switch (e) {
-    case ENOENT: return kErrorFileNotFound;
-    case ENOTDIR: case ENAMETOOLONG: case ELOOP: return kErrorPathNotFound;
-    case EMFILE: case ENFILE: return kErrorTooManyOpenFiles;
-    case EACCES: case EPERM: case EROFS: case EISDIR: return kErrorAccessDenied;
-    case ENOMEM: return kErrorNotEnoughMemory;
-    case EWOULDBLOCK: return kErrorSharingViolation;
-    case ENOSPC: return kErrorDiskFull;
-    default: return 1000 + e;
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+      return kErrorPathNotFound;
+    case EMFILE:
+    case ENFILE:
+      return kErrorTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return kErrorAccessDenied;
+    case ENOMEM:
+      return kErrorNotEnoughMemory;
+    case EWOULDBLOCK:
+      return kErrorSharingViolation;
+    case ENOSPC:
+      return kErrorDiskFull;
+    default:
+      return 1000 + e;
   }
 }
 
@@ -126,14 +140,26 @@ void FileClose(FileHandle f) {
 int LastError() { return g_last_error; }
 
 std::string SysErrorMessage(int code) {
-  int e = code >= 1000 ? code - 1000 : code == kErrorFileNotFound ? ENOENT
-        : code == kErrorPathNotFound ? ENOTDIR : code == kErrorAccessDenied ? EACCES : 0;
+  int e = code >= 1000                 ? code - 1000
+          : code == kErrorFileNotFound ? ENOENT
+          : code == kErrorPathNotFound ? ENOTDIR
+          : code == kErrorAccessDenied ? EACCES
+                                       : 0;
   return e ? std::strerror(e) : std::string();
 }
 
 bool FileExists(const std::string& name) {
   struct stat st;
   return !name.empty() && ::stat(ToHost(name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+FileStamp StampOf(const std::string& name) {
+  struct stat st;
+  FileStamp stamp;
+  if (name.empty() || ::stat(ToHost(name).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return stamp;
+  stamp.Size = st.st_size;
+  stamp.WriteTime = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return stamp;
 }
 
 bool DirectoryExists(const std::string& name) {
@@ -204,8 +230,10 @@ bool FileFinder::Next(FindEntry& entry) {
     std::string full = impl_->folder + name;
     if (::stat(full.c_str(), &st) != 0) continue;
     uint32_t attr = 0;
-    if (S_ISDIR(st.st_mode)) attr |= faDirectory;
-    else attr |= faArchive;
+    if (S_ISDIR(st.st_mode))
+      attr |= faDirectory;
+    else
+      attr |= faArchive;
     // Natively a leading "." means hidden; no write permission means read-only.
     if (name[0] == '.') attr |= faHidden;
     if (::access(full.c_str(), W_OK) != 0) attr |= faReadOnly;

@@ -83,9 +83,10 @@ int LastError() { return g_last_error; }
 
 std::string SysErrorMessage(int code) {
   char* text = nullptr;
-  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                             nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  DWORD n =
+      ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                           FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string out;
   if (n && text) out.assign(text, n);
   if (text) ::LocalFree(text);
@@ -97,6 +98,18 @@ std::string SysErrorMessage(int code) {
 bool FileExists(const std::string& name) {
   DWORD a = ::GetFileAttributesA(name.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+FileStamp StampOf(const std::string& name) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  FileStamp stamp;
+  if (!::GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return stamp;
+  stamp.Size = int64_t((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  stamp.WriteTime =
+      int64_t((uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+  return stamp;
 }
 
 bool DirectoryExists(const std::string& name) {

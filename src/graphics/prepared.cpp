@@ -1,0 +1,199 @@
+#include "graphics/prepared.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <utility>
+
+#include "picture/bitmap.h"
+#include "picture/picture.h"
+#include "platform/localmem.h"
+#include "plugins/helper_runner.h"
+#include "rtl/exceptions.h"
+
+namespace {
+
+constexpr uint64_t kMaxBudget = uint64_t(256) << 20;
+constexpr auto kWaitSlice = std::chrono::milliseconds(50);
+
+// What a loaded picture holds in pixels: a bitmap's rows, else four bytes a pixel.
+uint64_t PixelBytes(TGraphic& graphic) {
+  if (auto* bitmap = dynamic_cast<TBitmap*>(&graphic))
+    return uint64_t(bitmap->RowBytes()) * uint64_t(std::abs(int64_t(bitmap->Height())));
+  return uint64_t(std::abs(int64_t(graphic.Width()))) * uint64_t(std::abs(int64_t(graphic.Height()))) * 4;
+}
+
+}  // namespace
+
+uint64_t TPicturePreparer::DefaultBudget() {
+  return std::min<uint64_t>(kMaxBudget, platform::FreeAddressSpace() / 4);
+}
+
+TPicturePreparer::TPicturePreparer(uint64_t budget) : budget_(budget), thread_([this] { Run(); }) {}
+
+TPicturePreparer::~TPicturePreparer() {
+  {
+    const std::lock_guard<std::mutex> lock(lock_);
+    quit_ = true;
+    callOff_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+TPicturePreparer::EntryPtr TPicturePreparer::Find(const std::string& name) const {
+  for (const EntryPtr& e : entries_)
+    if (e->Name == name) return e;
+  return nullptr;
+}
+
+bool TPicturePreparer::Busy() const {
+  if (running_) return true;
+  return std::any_of(entries_.begin(), entries_.end(),
+                     [](const EntryPtr& e) { return e->What == State::kWaiting; });
+}
+
+std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64_t& bytes) {
+  try {
+    // The plug-in calls of this thread stop waiting as soon as the preparation is called off.
+    const spirun::TThreadWaitHook hook([this] { return !callOff_.load(); });
+    std::unique_ptr<TGraphic> graphic = NewGraphicFor(name);
+    graphic->LoadFile(name);
+    bytes = PixelBytes(*graphic);
+    if (bytes > (budget_ ? budget_ : DefaultBudget())) return nullptr;
+    return graphic;
+  } catch (...) {
+    // Whatever went wrong is the caller's to report when the person steps onto the file.
+    return nullptr;
+  }
+}
+
+void TPicturePreparer::Run() {
+  std::unique_lock<std::mutex> lock(lock_);
+  for (;;) {
+    EntryPtr next;
+    changed_.wait(lock, [&] {
+      if (quit_) return true;
+      for (const EntryPtr& e : entries_) {
+        if (e->What == State::kWaiting) {
+          next = e;
+          return true;
+        }
+      }
+      return false;
+    });
+    if (quit_) return;
+    next->What = State::kRunning;
+    running_ = next;
+    callOff_ = false;
+    lock.unlock();
+
+    // The stamp is taken before the file is read: a change made while it is read shows.
+    const platform::FileStamp stamp = platform::StampOf(next->Name);
+    uint64_t bytes = 0;
+    std::unique_ptr<TGraphic> graphic = stamp.Valid() ? Load(next->Name, bytes) : nullptr;
+
+    lock.lock();
+    running_.reset();
+    if (!callOff_ && Find(next->Name) == next) {
+      next->Stamp = stamp;
+      next->Bytes = graphic ? bytes : 0;
+      next->What = graphic ? State::kReady : State::kFailed;
+      next->Graphic = std::move(graphic);
+    }
+    changed_.notify_all();
+    if (graphic) {
+      // Not wanted any more: freed without holding up the window's calls.
+      lock.unlock();
+      graphic.reset();
+      lock.lock();
+    }
+  }
+}
+
+void TPicturePreparer::StopWork(std::unique_lock<std::mutex>& lock) {
+  entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
+                                [](const EntryPtr& e) { return e->What != State::kReady; }),
+                 entries_.end());
+  if (running_) {
+    callOff_ = true;
+    changed_.wait(lock, [&] { return !running_; });
+  }
+}
+
+void TPicturePreparer::Prepare(const std::vector<std::string>& names) {
+  std::vector<EntryPtr> dropped;
+  {
+    const std::lock_guard<std::mutex> lock(lock_);
+    std::vector<EntryPtr> wanted;
+    for (const std::string& name : names) {
+      if (wanted.size() == kHeld) break;
+      if (std::any_of(wanted.begin(), wanted.end(), [&](const EntryPtr& e) { return e->Name == name; }))
+        continue;
+      EntryPtr e = Find(name);
+      if (!e) {
+        e = std::make_shared<Entry>();
+        e->Name = name;
+      }
+      wanted.push_back(std::move(e));
+    }
+    for (EntryPtr& e : entries_) {
+      if (std::find(wanted.begin(), wanted.end(), e) != wanted.end()) continue;
+      if (e == running_) callOff_ = true;
+      dropped.push_back(std::move(e));
+    }
+    entries_ = std::move(wanted);
+  }
+  changed_.notify_all();
+}
+
+std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const std::function<bool()>& wait) {
+  std::unique_lock<std::mutex> lock(lock_);
+  EntryPtr e = Find(name);
+  if (e && e->What == State::kWaiting) {
+    // Asked for before its turn: it goes next, and whatever else runs or waits is dropped.
+    entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
+                                  [&](const EntryPtr& o) { return o != e && o->What != State::kReady; }),
+                   entries_.end());
+    if (running_) callOff_ = true;
+    changed_.notify_all();
+  }
+  while (e && (e->What == State::kWaiting || e->What == State::kRunning)) {
+    if (changed_.wait_for(lock, kWaitSlice) == std::cv_status::no_timeout) continue;
+    lock.unlock();
+    const bool goOn = !wait || wait();
+    lock.lock();
+    if (!goOn) {
+      StopWork(lock);
+      throw EAbort("");
+    }
+  }
+  if (e) entries_.erase(std::remove(entries_.begin(), entries_.end(), e), entries_.end());
+  if (e && e->What == State::kReady && platform::StampOf(name) == e->Stamp) return std::move(e->Graphic);
+  StopWork(lock);
+  lock.unlock();
+  return nullptr;  // a stale picture in `e` is freed here, outside the lock
+}
+
+void TPicturePreparer::Pause() {
+  std::unique_lock<std::mutex> lock(lock_);
+  StopWork(lock);
+}
+
+bool TPicturePreparer::Holds(const std::string& name) const {
+  const std::lock_guard<std::mutex> lock(lock_);
+  const EntryPtr e = Find(name);
+  return e && e->What == State::kReady;
+}
+
+uint64_t TPicturePreparer::HeldBytes() const {
+  const std::lock_guard<std::mutex> lock(lock_);
+  uint64_t bytes = 0;
+  for (const EntryPtr& e : entries_) bytes += e->Bytes;
+  return bytes;
+}
+
+void TPicturePreparer::WaitIdle() {
+  std::unique_lock<std::mutex> lock(lock_);
+  changed_.wait(lock, [&] { return !Busy(); });
+}

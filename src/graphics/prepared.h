@@ -1,0 +1,91 @@
+// Pictures made ready before they are asked for: while a person looks at one picture, a thread
+// of ours loads the ones they will most likely ask for next (through the plug-in runner, which
+// takes one call at a time, or the bitmap class for BMP), so that stepping onto them shows them
+// at once.  A prepared picture is handed over only while its file is as it was when the
+// preparation began; a file that failed is never reported here: the caller loads it itself and
+// reports it then.
+#ifndef KORVALE_GRAPHICS_PREPARED_H
+#define KORVALE_GRAPHICS_PREPARED_H
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "picture/graphic.h"
+#include "platform/files.h"
+
+class TPicturePreparer {
+ public:
+  // How many pictures are held prepared at the most (beside the one shown).
+  static constexpr size_t kHeld = 2;
+  // The largest picture prepared: 256 MB of pixels, or a quarter of the address space left.
+  static uint64_t DefaultBudget();
+
+  // `budget`: the pixel bytes a prepared picture may hold at the most (0: DefaultBudget(), asked
+  // anew for every picture).
+  explicit TPicturePreparer(uint64_t budget = 0);
+  ~TPicturePreparer();
+  TPicturePreparer(const TPicturePreparer&) = delete;
+  TPicturePreparer& operator=(const TPicturePreparer&) = delete;
+
+  // Prepares `names`, the most wanted first (at most kHeld; repeats count once).  Pictures
+  // prepared before that are still named stay; the others are dropped, and a preparation of a
+  // name no longer wanted is called off.
+  void Prepare(const std::vector<std::string>& names);
+
+  // The prepared picture of `name`, taken out of the store.  One being prepared, or waiting to
+  // be (it then goes next, and the others are dropped), is waited for,
+  // with `wait` called about every 50 ms (false from it calls the preparation off and raises
+  // EAbort).  None when `name` is not prepared, its preparation failed, its picture was over the
+  // budget, or the file changed since; then no preparation runs any more when this returns, so
+  // the caller's own load goes ahead of any.
+  std::unique_ptr<TGraphic> Take(const std::string& name, const std::function<bool()>& wait);
+
+  // Calls off the preparation that runs and forgets the ones waiting; prepared pictures stay.
+  // No preparation runs any more when this returns.
+  void Pause();
+
+  // Whether `name` is prepared and held (its file not yet compared).
+  bool Holds(const std::string& name) const;
+  // The pixel bytes of the pictures held.
+  uint64_t HeldBytes() const;
+  // Waits until no preparation runs or waits to run (tests and benchmarks).
+  void WaitIdle();
+
+ private:
+  enum class State { kWaiting, kRunning, kReady, kFailed };
+  struct Entry {
+    std::string Name;
+    State What = State::kWaiting;
+    platform::FileStamp Stamp;
+    std::unique_ptr<TGraphic> Graphic;
+    uint64_t Bytes = 0;
+  };
+  using EntryPtr = std::shared_ptr<Entry>;
+
+  void Run();
+  // Loads one picture in the calling thread; none when it fails or passes the budget.
+  std::unique_ptr<TGraphic> Load(const std::string& name, uint64_t& bytes);
+  // Under lock_: drops every entry that is not ready, calling off the running one, and waits
+  // until the thread has let go of it.
+  void StopWork(std::unique_lock<std::mutex>& lock);
+  EntryPtr Find(const std::string& name) const;
+  bool Busy() const;
+
+  const uint64_t budget_;
+  mutable std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<EntryPtr> entries_;
+  EntryPtr running_;
+  std::atomic<bool> callOff_{false};
+  bool quit_ = false;
+  std::thread thread_;
+};
+
+#endif

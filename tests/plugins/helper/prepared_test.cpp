@@ -1,0 +1,118 @@
+// Pictures prepared ahead through the helper: what is handed over is the file as it is when it
+// is asked for, failures stay unreported until the caller loads the file itself, the budget and
+// the number held are kept, and an open the caller makes itself goes ahead of a preparation,
+// even one that hangs in a plug-in.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "graphics/decode_fixtures.h"
+#include "graphics/prepared.h"
+#include "picture/picture.h"
+#include "plugins/helper_runner.h"
+#include "rtl/exceptions.h"
+
+using namespace decodefx;
+
+namespace {
+
+class Prepared : public ::testing::Test {
+ protected:
+  Prepared() {
+    auto runner = std::make_unique<spirun::THelperRunner>(spirun::THelperRunner::DefaultHelperPath());
+    runner_ = runner.get();
+    spirun::SetCurrent(std::move(runner));
+  }
+  ~Prepared() override {
+    set_.reset();
+    spirun::SetCurrent(nullptr);
+  }
+  void Use(const std::vector<std::string>& fixtures) {
+    set_ = std::make_unique<TSPIs>(nullptr);
+    for (const std::string& f : fixtures) set_->Add(CreateSPI(f));
+  }
+  static Kvp Picture(int32_t width, int32_t height, uint16_t bits) {
+    Kvp k;
+    k.width = width;
+    k.height = height;
+    k.bits = bits;
+    return k;
+  }
+
+  spirun::THelperRunner* runner_;
+  std::unique_ptr<TSPIs> set_;
+  ScratchDir dir;
+};
+
+TEST_F(Prepared, HandsOverTheFileAsItIsAndLeavesFailuresToTheCaller) {
+  Use({Fixture("kvpdec")});
+  const Kvp a = Picture(40, 30, 24), b = Picture(17, -9, 8);
+  const std::string nameA = dir.Write("a.kvp", a.File()), nameB = dir.Write("b.kvp", b.File());
+  const std::string bad = dir.Write("bad.kvp", "KVP1 but nothing after it");
+  TPicturePreparer preparer;
+  preparer.Prepare({nameA, nameB, bad});  // two at the most: the third is not taken up
+  preparer.WaitIdle();
+  EXPECT_TRUE(preparer.Holds(nameA));
+  EXPECT_TRUE(preparer.Holds(nameB));
+  EXPECT_FALSE(preparer.Holds(bad));
+  EXPECT_EQ(preparer.HeldBytes(), a.DibRows().size() + b.DibRows().size());
+
+  std::unique_ptr<TGraphic> shown = preparer.Take(nameA, nullptr);
+  ASSERT_TRUE(shown);
+  ExpectPicture(*shown, a);
+  EXPECT_FALSE(preparer.Holds(nameA));
+
+  // Changed on disk since it was prepared: not handed over, the caller reads it again.
+  const Kvp changed = Picture(18, 9, 8);
+  dir.Write("b.kvp", changed.File());
+  EXPECT_EQ(preparer.Take(nameB, nullptr), nullptr);
+
+  // A file no plug-in decodes is not reported by the preparer: the caller's load reports it.
+  preparer.Prepare({bad});
+  preparer.WaitIdle();
+  EXPECT_EQ(preparer.Take(bad, nullptr), nullptr);
+  TPicture picture;
+  EXPECT_THROW(picture.LoadFile(bad), EInvalidGraphic);
+
+  // Over the budget: loaded when asked, never held.
+  TPicturePreparer small(a.DibRows().size() - 1);
+  small.Prepare({nameA});
+  small.WaitIdle();
+  EXPECT_FALSE(small.Holds(nameA));
+  EXPECT_EQ(small.HeldBytes(), 0u);
+}
+
+TEST_F(Prepared, AnOpenGoesAheadOfAPreparationThatHangs) {
+  constexpr uint32_t kTrap = 0x8000;  // makes the faulty fixture loop for ever
+  Use({Fixture("kvpdec"), Core(fs::path(KOR_BINARY_DIR) / "spi" / "faults" / "fault_endless.spi")});
+  Kvp trap = Picture(5, 5, 24);
+  trap.switches = kTrap;
+  const Kvp good = Picture(6, 4, 24);
+  const std::string trapName = dir.Write("trap.kvp", trap.File());
+  const std::string goodName = dir.Write("good.kvp", good.File());
+
+  // Waiting for the hanging preparation and giving up: EAbort, and the preparation is called off.
+  TPicturePreparer preparer;
+  preparer.Prepare({trapName});
+  int waits = 0;
+  EXPECT_THROW(preparer.Take(trapName, [&] { return ++waits < 3; }), EAbort);
+  EXPECT_EQ(waits, 3);
+
+  // Asking for a file that is not prepared calls off the hanging preparation at once; the
+  // caller's own load then runs alone, in a fresh helper.  (The preparation is under way once
+  // it has started its helper.)
+  preparer.Prepare({trapName});
+  for (int i = 0; i < 1000 && runner_->Starts() < 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(runner_->Starts(), 2);
+  EXPECT_EQ(preparer.Take(goodName, nullptr), nullptr);
+  TPicture picture;
+  picture.LoadFile(goodName);
+  ExpectPicture(*picture.Graphic(), good);
+  EXPECT_EQ(runner_->Starts(), 3);
+}
+
+}  // namespace
