@@ -81,6 +81,9 @@ class TForm1 : public TForm {
   void OpenPicture(const std::string& name);
   void SavePicture(const std::string& name);
   void FitWindow();
+  // What is prepared ahead of the next step (none before the first picture); for tests and
+  // benchmarks.
+  TPicturePreparer* Preparer() const { return preparer_.get(); }
 
  protected:
   void PrepareWindowParams(TCreateParams& params) override;

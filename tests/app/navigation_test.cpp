@@ -1,4 +1,6 @@
 // Stepping through a folder with the keys and the wheel, over real folders.
+#include <cstdio>
+
 #include "fixture.h"
 #include "platform/files.h"
 #include "rtl/messages.h"
@@ -183,4 +185,38 @@ TEST_F(ViewerTest, AnotherFileOfTheSameFolderKeepsTheList) {
   f.OpenPicture(abc.dir.File("b2.bmp"));
   EXPECT_EQ(Selected(), "c.bmp");
   EXPECT_EQ(f.Image1->Width(), 5);
+}
+
+TEST_F(ViewerTest, PreparedNeighboursShowTheirFileAsItIsAndFailWhenSteppedOnto) {
+  AbcFolder abc;
+  TForm1& f = Start(abc.dir.File("a.bmp"));
+  // Both neighbours of a.bmp are prepared: b.bmp (forward) and c.bmp (the other side).
+  f.Preparer()->WaitIdle();
+  EXPECT_TRUE(f.Preparer()->Holds(abc.dir.File("b.bmp")));
+  EXPECT_TRUE(f.Preparer()->Holds(abc.dir.File("c.bmp")));
+  // b.bmp changes on disk after it was prepared: the step shows the file as it is now.
+  WriteBmp(abc.dir.File("b.bmp"), 21, 5, 4);
+  Key(VK_INSERT);
+  EXPECT_EQ(Selected(), "b.bmp");
+  EXPECT_EQ(f.Image1->Width(), 21);
+  // After a step back, the next one back is prepared first; a file broken meanwhile is
+  // reported when it is stepped onto, not before, and the picture shown stays.
+  Key(VK_DELETE);
+  EXPECT_EQ(f.Image1->Width(), 11);
+  f.Preparer()->WaitIdle();
+  EXPECT_TRUE(f.Preparer()->Holds(abc.dir.File("c.bmp")));
+  {
+    std::FILE* broken = std::fopen(abc.dir.File("b.bmp").c_str(), "wb");
+    ASSERT_NE(broken, nullptr);
+    std::fputs("BM but nothing a bitmap is made of", broken);
+    std::fclose(broken);
+  }
+  f.Preparer()->Prepare({abc.dir.File("b.bmp")});
+  f.Preparer()->WaitIdle();
+  EXPECT_TRUE(boxes.empty());
+  Key(VK_INSERT);
+  EXPECT_EQ(Selected(), "b.bmp");
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(f.Image1->Width(), 11);
+  EXPECT_EQ(f.Caption(), "Korvale2 - " + abc.dir.File("a.bmp"));
 }
