@@ -106,6 +106,7 @@ bool THelperRunner::Ensure() {
   ++generation_;
   ++starts_;
   pending_.clear();
+  known_.clear();
   return true;
 }
 
@@ -114,6 +115,7 @@ void THelperRunner::Stop() {
   child_.reset();
   control_.Reset();
   pending_.clear();
+  known_.clear();
 }
 
 void THelperRunner::Lost(Fault& fault, Fault::Kind kind, uint32_t code, const char* entry) {
@@ -209,9 +211,42 @@ const std::string* THelperRunner::PathOf(ModuleId id) const {
   return it == modules_.end() ? nullptr : &it->second.path;
 }
 
+bool THelperRunner::Holds(const std::string& path) const {
+  for (const auto& m : modules_)
+    if (m.second.generation == generation_ && m.second.path == path) return true;
+  return false;
+}
+
+bool THelperRunner::LoadKnown(const std::string& fileName, uint32_t required, LoadResult& r) {
+  auto it = known_.find(fileName);
+  if (it == known_.end() || !child_ || !child_->Running() || !Holds(fileName)) return false;
+  const LoadResult& known = it->second;
+  const bool describe = !(required & kLoadOnly) && (known.Bound & required) == required;
+  if (describe && !known.Described) return false;
+  spiproto::Writer w(spiproto::kAddRef);
+  w.Str(fileName);
+  if (!child_->Write(w.Done().data(), w.Done().size())) return false;
+  r = known;
+  if (!describe) {
+    r.Described = r.HasKind = r.HasAbout = false;
+    r.Kind.clear();
+    r.About.clear();
+    r.Pairs.clear();
+  }
+  return true;
+}
+
 LoadResult THelperRunner::Load(const std::string& fileName, uint32_t required) {
   const std::lock_guard<std::recursive_mutex> lock(callLock_);
   LoadResult r;
+  // Construction loads each library twice while the first module still holds it (the plain
+  // module, then the one of its kind); the second load is answered from the first without a
+  // round trip, and the helper only takes one more reference.
+  if (LoadKnown(fileName, required, r)) {
+    r.Id = next_++;
+    modules_[r.Id] = ModuleRef{fileName, generation_};
+    return r;
+  }
   spiproto::Writer w(spiproto::kLoad);
   w.Str(fileName).U32(required);
   std::string answer;
@@ -234,6 +269,7 @@ LoadResult THelperRunner::Load(const std::string& fileName, uint32_t required) {
     r.Pairs.emplace_back(std::move(ext), std::move(desc));
   }
   if (!loaded || !in.Ok()) return LoadResult{};
+  known_[fileName] = r;
   r.Id = next_++;
   modules_[r.Id] = ModuleRef{fileName, generation_};
   return r;

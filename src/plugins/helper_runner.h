@@ -87,6 +87,11 @@ class THelperRunner : public Runner {
   bool TakePicture(uint64_t token, uint64_t bytes, uint32_t infoBytes, uint32_t bitsBytes,
                    std::unique_ptr<TDecodedPicture>& picture);
   const std::string* PathOf(ModuleId id) const;
+  // A module of `path` that the running helper holds a reference of.
+  bool Holds(const std::string& path) const;
+  // The answer for a library the running helper already identified and still holds, fitted to
+  // `required`, with one more reference sent along; false when it must be asked.
+  bool LoadKnown(const std::string& fileName, uint32_t required, LoadResult& r);
 
   std::recursive_mutex callLock_;
   std::string helperPath_;
@@ -96,6 +101,7 @@ class THelperRunner : public Runner {
   uint64_t generation_ = 0;
   std::atomic<int> starts_{0};
   std::map<ModuleId, ModuleRef> modules_;
+  std::map<std::string, LoadResult> known_;  // the running helper's answers to loads, by path
   ModuleId next_ = 1;
   // The data of memory attempts, copied once per source.
   platform::SharedMemory data_;

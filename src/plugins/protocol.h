@@ -19,6 +19,7 @@ enum Type : uint32_t {
   kIsSupported = 4,  // str path, str name, i32 offset, the 2176-byte header  -> kResult
   kPictureInfo = 5,  // str path, input                        -> kInfo
   kPicture = 6,      // str path, u32 preview, input           -> kPicture
+  kAddRef = 7,       // str path: one more reference of a library the helper holds -> no answer
   // helper -> program
   kLoaded = 16,       // u32 loaded, u32 bound, str full name, u32 described, u32 has kind, str kind,
                       // u32 has about, str about, u32 pairs, pairs of str

@@ -34,6 +34,7 @@ class Helper {
   spirun::ModuleId ModuleFor(const std::string& path);
   bool ReadInput(Reader& r, spirun::Input& input);
   void Load(Reader& r);
+  void AddRef(Reader& r);
   void Release(Reader& r);
   void IsSupported(Reader& r);
   void PictureInfo(Reader& r);
@@ -99,6 +100,12 @@ void Helper::Load(Reader& r) {
   w.U32(static_cast<uint32_t>(loaded.Pairs.size()));
   for (const auto& pair : loaded.Pairs) w.Str(pair.first).Str(pair.second);
   Send(w);
+}
+
+void Helper::AddRef(Reader& r) {
+  const std::string path = r.Str();
+  const spirun::ModuleId id = runner_.Load(path, spirun::kLoadOnly).Id;
+  if (id) loads_[path].push_back(id);
 }
 
 void Helper::Release(Reader& r) {
@@ -216,6 +223,9 @@ int Helper::Run() {
         break;
       case spiproto::kLoad:
         Load(r);
+        break;
+      case spiproto::kAddRef:
+        AddRef(r);
         break;
       case spiproto::kRelease:
         Release(r);
