@@ -107,6 +107,7 @@ bool THelperRunner::Ensure() {
   ++starts_;
   pending_.clear();
   known_.clear();
+  expected_.clear();
   return true;
 }
 
@@ -116,6 +117,7 @@ void THelperRunner::Stop() {
   control_.Reset();
   pending_.clear();
   known_.clear();
+  expected_.clear();
 }
 
 void THelperRunner::Lost(Fault& fault, Fault::Kind kind, uint32_t code, const char* entry) {
@@ -136,18 +138,26 @@ void THelperRunner::RelayProgress(const Progress* progress, uint32_t& seen) {
 
 bool THelperRunner::Call(const std::string& request, uint32_t expected, const char* entry,
                          const Progress* progress, std::string& answer, Fault& fault) {
+  // The answers to loads sent ahead come first; should one of them end the helper, this call
+  // goes to a fresh one.
+  DropExpected();
   if (!Ensure()) {
     fault = Fault{Fault::kExited, 0, entry};
     return false;
   }
   auto* control = reinterpret_cast<spiproto::Control*>(control_.Data());
   __atomic_store_n(&control->Abort, 0u, __ATOMIC_RELEASE);
-  uint32_t seen = Load32(&control->Calls);
+  const uint32_t seen = Load32(&control->Calls);
   if (!child_->Write(request.data(), request.size())) {
     const platform::ProcessEnd end = child_->Finish();
     Lost(fault, end.Signal ? Fault::kException : Fault::kExited, end.Code, entry);
     return false;
   }
+  return Await(expected, entry, progress, seen, answer, fault);
+}
+
+bool THelperRunner::Await(uint32_t expected, const char* entry, const Progress* progress, uint32_t seen,
+                          std::string& answer, Fault& fault) {
   int64_t lastLife = platform::MonotonicMs();
   if (chunk_.empty()) chunk_.resize(65536);
   for (;;) {
@@ -236,6 +246,43 @@ bool THelperRunner::LoadKnown(const std::string& fileName, uint32_t required, Lo
   return true;
 }
 
+void THelperRunner::Expect(const std::vector<std::string>& fileNames, uint32_t required) {
+  const std::lock_guard<std::recursive_mutex> lock(callLock_);
+  DropExpected();
+  if (!Ensure()) return;
+  for (const std::string& path : fileNames) {
+    spiproto::Writer w(spiproto::kLoad);
+    w.Str(path).U32(required);
+    if (!child_->Write(w.Done().data(), w.Done().size())) return;  // the next call finds out
+    expected_.push_back(ExpectedLoad{path, required});
+  }
+}
+
+bool THelperRunner::TakeExpected(const std::string& fileName, uint32_t required, LoadResult& r) {
+  const ExpectedLoad load = expected_.front();
+  expected_.pop_front();
+  const bool mine = load.path == fileName && load.required == required;
+  std::string answer;
+  Fault fault;
+  // The helper answers in order: when it ends now, it ended on this load, and the loads sent
+  // after it are lost with it.
+  if (!Await(spiproto::kLoaded, "GetPluginInfo", nullptr, 0, answer, fault)) return mine;
+  if (mine) {
+    Loaded(fileName, answer, r);
+    return true;
+  }
+  LoadResult unwanted;
+  if (Loaded(load.path, answer, unwanted)) Release(unwanted.Id);
+  return false;
+}
+
+void THelperRunner::DropExpected() {
+  while (!expected_.empty()) {
+    LoadResult r;
+    TakeExpected(std::string(), 0, r);
+  }
+}
+
 LoadResult THelperRunner::Load(const std::string& fileName, uint32_t required) {
   const std::lock_guard<std::recursive_mutex> lock(callLock_);
   LoadResult r;
@@ -247,12 +294,21 @@ LoadResult THelperRunner::Load(const std::string& fileName, uint32_t required) {
     modules_[r.Id] = ModuleRef{fileName, generation_};
     return r;
   }
+  // A load sent ahead; those before it that nobody asked for are given back.
+  while (!expected_.empty())
+    if (TakeExpected(fileName, required, r)) return r;
   spiproto::Writer w(spiproto::kLoad);
   w.Str(fileName).U32(required);
   std::string answer;
   Fault fault;
   // A plug-in whose loading or identification faults or hangs counts as no library.
   if (!Call(w.Done(), spiproto::kLoaded, "GetPluginInfo", nullptr, answer, fault)) return r;
+  Loaded(fileName, answer, r);
+  return r;
+}
+
+bool THelperRunner::Loaded(const std::string& fileName, const std::string& answer, LoadResult& r) {
+  r = LoadResult{};
   spiproto::Reader in(reinterpret_cast<const uint8_t*>(answer.data()), answer.size());
   const bool loaded = in.U32() != 0;
   r.Bound = in.U32() & 0x1FF;
@@ -268,11 +324,14 @@ LoadResult THelperRunner::Load(const std::string& fileName, uint32_t required) {
     std::string desc = in.Str();
     r.Pairs.emplace_back(std::move(ext), std::move(desc));
   }
-  if (!loaded || !in.Ok()) return LoadResult{};
+  if (!loaded || !in.Ok()) {
+    r = LoadResult{};
+    return false;
+  }
   known_[fileName] = r;
   r.Id = next_++;
   modules_[r.Id] = ModuleRef{fileName, generation_};
-  return r;
+  return true;
 }
 
 void THelperRunner::Release(ModuleId id) {
@@ -328,6 +387,7 @@ std::string THelperRunner::InputFields(const Input& input) {
 
 int32_t THelperRunner::GetPictureInfo(ModuleId id, const Input& input, PictureInfo& info, Fault& fault) {
   const std::lock_guard<std::recursive_mutex> lock(callLock_);
+  DropExpected();  // before the data is lent to the helper that is to answer
   const std::string* path = PathOf(id);
   if (!path || !Ensure()) return SPI_NOT_IMPLEMENTED;
   spiproto::Writer w(spiproto::kPictureInfo);
@@ -353,6 +413,7 @@ int32_t THelperRunner::GetPicture(ModuleId id, bool preview, const Input& input,
                                   std::unique_ptr<TDecodedPicture>& picture, Fault& fault) {
   const std::lock_guard<std::recursive_mutex> lock(callLock_);
   picture.reset();
+  DropExpected();  // before the data is lent to the helper that is to answer
   const std::string* path = PathOf(id);
   if (!path || !Ensure()) return SPI_NOT_IMPLEMENTED;
   spiproto::Writer w(spiproto::kPicture);

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -61,6 +62,9 @@ class THelperRunner : public Runner {
   int Starts() const { return starts_.load(); }
 
   LoadResult Load(const std::string& fileName, uint32_t required) override;
+  // Sends the loads ahead, so the helper identifies the plug-ins one after another while the
+  // program takes their answers in turn.
+  void Expect(const std::vector<std::string>& fileNames, uint32_t required) override;
   void Release(ModuleId id) override;
   int32_t IsSupported(ModuleId id, const std::string& name, const uint8_t (&header)[kHeaderBytes],
                       int32_t offset, Fault& fault) override;
@@ -79,6 +83,17 @@ class THelperRunner : public Runner {
   // the helper faulted, died, hung or the wait was abandoned.
   bool Call(const std::string& request, uint32_t expected, const char* entry, const Progress* progress,
             std::string& answer, Fault& fault);
+  // Waits for the answer of type `expected` to a request already sent; as Call.
+  bool Await(uint32_t expected, const char* entry, const Progress* progress, uint32_t seen,
+             std::string& answer, Fault& fault);
+  // Takes the answer to the oldest load sent ahead: true when it is the load of `fileName` with
+  // `required`, with `r` filled (empty when the helper ended on it).  An answer nobody asked for
+  // gives its reference back.
+  bool TakeExpected(const std::string& fileName, uint32_t required, LoadResult& r);
+  // The answers to all loads sent ahead, taken before any other request.
+  void DropExpected();
+  // Registers a module of a load the helper answered; false (r emptied) when it loaded none.
+  bool Loaded(const std::string& fileName, const std::string& answer, LoadResult& r);
   void Lost(Fault& fault, Fault::Kind kind, uint32_t code, const char* entry);
   void RelayProgress(const Progress* progress, uint32_t& seen);
   std::string InputFields(const Input& input);
@@ -102,6 +117,11 @@ class THelperRunner : public Runner {
   std::atomic<int> starts_{0};
   std::map<ModuleId, ModuleRef> modules_;
   std::map<std::string, LoadResult> known_;  // the running helper's answers to loads, by path
+  struct ExpectedLoad {
+    std::string path;
+    uint32_t required;
+  };
+  std::deque<ExpectedLoad> expected_;  // loads sent ahead whose answers are not taken yet
   ModuleId next_ = 1;
   // The data of memory attempts, copied once per source.
   platform::SharedMemory data_;

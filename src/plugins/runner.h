@@ -78,6 +78,10 @@ class Runner {
   // asks its information texts.
   virtual LoadResult Load(const std::string& fileName, uint32_t required) = 0;
   virtual void Release(ModuleId id) = 0;
+  // A hint: `fileNames` are about to be loaded in this order with `required`.  A runner in
+  // another process may start on them ahead; loads that then come in another order, or not at
+  // all, still get what Load gives.
+  virtual void Expect(const std::vector<std::string>& /*fileNames*/, uint32_t /*required*/) {}
   // The export's address in this process; null unless the plug-in runs here.
   virtual void* Proc(ModuleId, const char*) { return nullptr; }
   // IsSupported with the name and the address of the header buffer at `offset`.

@@ -170,6 +170,8 @@ void TSPIs::SearchDir(const std::string& folder, const std::string& mask) {
       if (IndexOfFile(path) == -1) candidates.push_back(path);
     }
   }
+  // Each candidate's construction loads it first as a plain module.
+  spirun::Current().Expect(candidates, 1u << TSPI::psGetPluginInfo);
   for (const std::string& path : candidates) {
     bool accept = true;
     if (OnSearching) OnSearching(this, path, accept);  // an error here ends the search
