@@ -167,6 +167,14 @@ TEST_F(Helper, PluginsThatFaultWhileBeingIdentifiedAreSkippedAtTheSearch) {
   ASSERT_EQ(set_->Count(), 1);
   EXPECT_NE(set_->Items(0)->FileName().find("fault_null.spi"), std::string::npos);
   EXPECT_EQ(set_->Items(0)->APIVersion(), "00IN");
+
+  // Of loads sent ahead, one that nobody then asks for and that ends the helper costs the next
+  // one nothing: it goes to a fresh helper.
+  runner_->Expect({FaultFixture("fault_info"), FaultFixture("fault_null")}, 1);
+  const spirun::LoadResult loaded = runner_->Load(FaultFixture("fault_null"), 1);
+  EXPECT_NE(loaded.Id, 0u);
+  EXPECT_EQ(loaded.Kind, "00IN");
+  runner_->Release(loaded.Id);
 }
 
 }  // namespace
