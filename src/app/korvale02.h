@@ -107,6 +107,9 @@ class TForm1 : public TForm {
   std::unique_ptr<TPicturePreparer> preparer_;
   int32_t direction_ = 1;    // of the last step: 1 forward, -1 back
   bool busyCursor_ = false;  // a load the person waits for shows the busy cursor
+  // The file of the picture shown, as it was when the picture was read.
+  std::string shownName_;
+  platform::FileStamp shownStamp_;
 };
 
 extern TForm1* Form1;

@@ -52,30 +52,30 @@ void TForm1::ShowPicture(const std::string& name) {
   if (!preparer_) preparer_ = std::make_unique<TPicturePreparer>();
   toolkit::TLoadWait wait(busyCursor_);
   // Prepared (or being prepared: then waited for, with the window alive) ...
-  std::unique_ptr<TGraphic> prepared;
+  platform::FileStamp stamp;
+  std::unique_ptr<TGraphic> graphic;
   try {
-    prepared = preparer_->Take(name, std::ref(wait));
-  } catch (const EAbort&) {
-    // Abandoned: the neighbours of the entry the list moved to are still worth preparing.
-    PrepareNeighbours();
-    throw;
-  }
-  if (prepared) {
-    Image1->Picture().Adopt(std::move(prepared));
-    return;
-  }
-  // ... or loaded now, no preparation running meanwhile.  A bitmap reads without calling back,
-  // so a large one shows the busy cursor from the start.
-  constexpr int64_t kLargeFile = int64_t(8) << 20;
-  if (platform::StampOf(name).Size > kLargeFile) wait.Busy();
-  const spirun::TThreadWaitHook hook(std::ref(wait));
-  try {
-    Image1->Picture().LoadFile(name);
+    graphic = preparer_->Take(name, std::ref(wait), stamp);
+    if (!graphic) {
+      // ... or loaded now, no preparation running meanwhile.  A bitmap reads without calling
+      // back, so a large one shows the busy cursor from the start.
+      stamp = platform::StampOf(name);
+      constexpr int64_t kLargeFile = int64_t(8) << 20;
+      if (stamp.Size > kLargeFile) wait.Busy();
+      const spirun::TThreadWaitHook hook(std::ref(wait));
+      graphic = NewGraphicFor(name);
+      graphic->LoadFile(name);
+    }
   } catch (...) {
-    // The failed file is reported; stepping on from it should still find its neighbours ready.
+    // Reported (or abandoned); stepping on from here should still find the neighbours ready.
     PrepareNeighbours();
     throw;
   }
+  // The picture stepped away from stays at hand for a step back.
+  std::unique_ptr<TGraphic> previous = Image1->Picture().Exchange(std::move(graphic));
+  if (previous && !shownName_.empty()) preparer_->Keep(shownName_, shownStamp_, std::move(previous));
+  shownName_ = name;
+  shownStamp_ = stamp;
 }
 
 void TForm1::PrepareNeighbours() {

@@ -148,6 +148,12 @@ void TPicturePreparer::Prepare(const std::vector<std::string>& names) {
 }
 
 std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const std::function<bool()>& wait) {
+  platform::FileStamp stamp;
+  return Take(name, wait, stamp);
+}
+
+std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const std::function<bool()>& wait,
+                                                 platform::FileStamp& stamp) {
   std::unique_lock<std::mutex> lock(lock_);
   EntryPtr e = Find(name);
   if (e && e->What == State::kWaiting) {
@@ -169,10 +175,36 @@ std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const 
     }
   }
   if (e) entries_.erase(std::remove(entries_.begin(), entries_.end(), e), entries_.end());
-  if (e && e->What == State::kReady && platform::StampOf(name) == e->Stamp) return std::move(e->Graphic);
+  if (e && e->What == State::kReady && platform::StampOf(name) == e->Stamp) {
+    stamp = e->Stamp;
+    return std::move(e->Graphic);
+  }
   StopWork(lock);
   lock.unlock();
   return nullptr;  // a stale picture in `e` is freed here, outside the lock
+}
+
+void TPicturePreparer::Keep(const std::string& name, const platform::FileStamp& stamp,
+                            std::unique_ptr<TGraphic> graphic) {
+  if (!graphic || !stamp.Valid()) return;
+  const uint64_t bytes = PixelBytes(*graphic);
+  if (bytes > (budget_ ? budget_ : DefaultBudget())) return;
+  auto e = std::make_shared<Entry>();
+  e->Name = name;
+  e->What = State::kReady;
+  e->Stamp = stamp;
+  e->Bytes = bytes;
+  e->Graphic = std::move(graphic);
+  EntryPtr replaced;
+  const std::lock_guard<std::mutex> lock(lock_);
+  for (EntryPtr& o : entries_) {
+    if (o->Name != name) continue;
+    if (o == running_) callOff_ = true;
+    replaced = std::move(o);
+    o = e;
+    return;
+  }
+  entries_.push_back(std::move(e));
 }
 
 void TPicturePreparer::Pause() {

@@ -46,6 +46,14 @@ class TPicturePreparer {
   // budget, or the file changed since; then no preparation runs any more when this returns, so
   // the caller's own load goes ahead of any.
   std::unique_ptr<TGraphic> Take(const std::string& name, const std::function<bool()>& wait);
+  // The same, with the file's stamp from when the picture was read.
+  std::unique_ptr<TGraphic> Take(const std::string& name, const std::function<bool()>& wait,
+                                 platform::FileStamp& stamp);
+
+  // Holds a picture already loaded as prepared: the one the person steps away from, read when
+  // its file had `stamp`, is then ready for a step back without being read again.  Taken only
+  // within the budget; a following Prepare decides whether it stays.
+  void Keep(const std::string& name, const platform::FileStamp& stamp, std::unique_ptr<TGraphic> graphic);
 
   // Calls off the preparation that runs and forgets the ones waiting; prepared pictures stay.
   // No preparation runs any more when this returns.

@@ -117,6 +117,16 @@ void TPicture::LoadFile(const std::string& fileName) {
   TakeOwnership(std::move(g));
 }
 
+std::unique_ptr<TGraphic> TPicture::Exchange(std::unique_ptr<TGraphic> graphic) {
+  std::unique_ptr<TGraphic> previous = std::move(graphic_);
+  if (previous) {
+    previous->OnChange = nullptr;
+    previous->OnProgress = nullptr;
+  }
+  TakeOwnership(std::move(graphic));
+  return previous;
+}
+
 TBitmap* TPicture::AsBitmap() {
   if (graphic_ && graphic_->InheritsFrom(&TBitmap::Class)) {
     if (auto* bitmap = dynamic_cast<TBitmap*>(graphic_.get())) return bitmap;

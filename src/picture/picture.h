@@ -58,8 +58,9 @@ class TPicture : public TObject {
   static void UnregisterFormatClass(TGraphicClass graphicClass);
 
   void LoadFile(const std::string& fileName);  // replaces the graphic only on success
-  // Makes a graphic loaded elsewhere this picture's own, as a load would have.
-  void Adopt(std::unique_ptr<TGraphic> graphic) { TakeOwnership(std::move(graphic)); }
+  // Makes a graphic loaded elsewhere this picture's own, as a load would have, and hands back
+  // the one it held, no longer tied to this picture.
+  std::unique_ptr<TGraphic> Exchange(std::unique_ptr<TGraphic> graphic);
   class TBitmap* AsBitmap();
   TGraphic* Graphic() const { return graphic_.get(); }
   void SetGraphic(TGraphic* value);  // copies value (none: empty)

@@ -60,10 +60,17 @@ TEST_F(Prepared, HandsOverTheFileAsItIsAndLeavesFailuresToTheCaller) {
   EXPECT_FALSE(preparer.Holds(bad));
   EXPECT_EQ(preparer.HeldBytes(), a.DibRows().size() + b.DibRows().size());
 
-  std::unique_ptr<TGraphic> shown = preparer.Take(nameA, nullptr);
+  platform::FileStamp stampA;
+  std::unique_ptr<TGraphic> shown = preparer.Take(nameA, nullptr, stampA);
   ASSERT_TRUE(shown);
   ExpectPicture(*shown, a);
   EXPECT_FALSE(preparer.Holds(nameA));
+  // Stepped away from, the picture is kept for a step back and handed over again unread.
+  preparer.Keep(nameA, stampA, std::move(shown));
+  ASSERT_TRUE(preparer.Holds(nameA));
+  shown = preparer.Take(nameA, nullptr);
+  ASSERT_TRUE(shown);
+  ExpectPicture(*shown, a);
 
   // Changed on disk since it was prepared: not handed over, the caller reads it again.
   const Kvp changed = Picture(18, 9, 8);

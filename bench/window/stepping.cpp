@@ -1,0 +1,117 @@
+// Benchmark of the real window under Wine: stepping with Insert through a folder of large
+// photo-like PNGs opened by ifwic.spi, against the imaging codec alone decoding one of them from
+// its file in the same run.  Two paces: a person reading each picture (a pause after every
+// step, so the next picture can be prepared) and steps back to back (no time to prepare).  Each
+// step is timed from the key to the new picture painted and the window taking messages again.
+// Run by bench/window/stepping.py, which makes the pictures and puts the plug-in beside this
+// program; never part of the pass/fail run.
+#include <windows.h>
+// After windows.h: the process's memory counters.
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fixture.h"
+#include "ifwic/bench/wic_baseline.h"
+#include "picture/picture.h"
+
+namespace {
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : (v[(v.size() - 1) / 2] + v[v.size() / 2]) / 2;
+}
+
+// The process's working set now and at its peak, in MB.
+void WorkingSet(double& now, double& peak) {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
+  now = counters.WorkingSetSize / 1048576.0;
+  peak = counters.PeakWorkingSetSize / 1048576.0;
+}
+
+}  // namespace
+
+class SteppingBench : public ViewerTest {
+ protected:
+  // Takes the window's messages for `seconds`, as an idle window would.
+  void Idle(double seconds) {
+    const double end = ifwic_bench::now() + seconds;
+    while (ifwic_bench::now() < end) {
+      Pump();
+      ::Sleep(10);
+    }
+  }
+
+  // One step: Insert, then the new picture painted and a message answered.
+  double Step(TForm1& f) {
+    const std::string before = f.Caption();
+    const double t0 = ifwic_bench::now();
+    Key(VK_INSERT);
+    ::RedrawWindow(f.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    ::SendMessageW(f.Handle(), WM_NULL, 0, 0);
+    const double t = ifwic_bench::now() - t0;
+    EXPECT_NE(f.Caption(), before);
+    return t;
+  }
+};
+
+TEST_F(SteppingBench, PreparedAndColdStepsAgainstTheCodecAlone) {
+  const char* folder = std::getenv("KOR_PHOTOS");
+  ASSERT_NE(folder, nullptr) << "KOR_PHOTOS names the folder of pictures";
+  const std::string dir = std::string(folder) + "\\";
+  const double pace = std::getenv("KOR_PACE") ? std::atof(std::getenv("KOR_PACE")) : 1.5;
+  const int files = 8;
+
+  IWICImagingFactory* factory = ifwic_bench::startCodecs();
+  ASSERT_NE(factory, nullptr);
+  std::vector<double> codec;
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = dir + "p" + std::to_string(i) + ".png";
+    codec.push_back(ifwic_bench::timed([&] { return ifwic_bench::wicDecode(factory, {}, name.c_str()); }));
+    ASSERT_GT(codec.back(), 0);
+  }
+  factory->Release();
+  const double base = Median(codec);
+
+  TForm1& f = Start(dir + "p0.png");
+  ASSERT_TRUE(boxes.empty()) << boxes[0].text;
+  ASSERT_EQ(f.FileListBox1->Count(), files);
+  ASSERT_EQ(f.Image1->Picture().Width(), 6000);
+
+  // A person reading: the first step comes `pace` seconds after the start, every later one
+  // `pace` seconds after the last picture was shown.
+  std::vector<double> read;
+  for (int i = 0; i < files; ++i) {
+    Idle(pace);
+    read.push_back(Step(f));
+  }
+  const double held = f.Preparer()->HeldBytes() / 1048576.0;
+  const double shown = 6000.0 * 4000 * 3 / 1048576.0;
+  double workingSet = 0, peak = 0;
+  WorkingSet(workingSet, peak);
+
+  // No time to prepare: each step as soon as the last is shown.
+  std::vector<double> cold;
+  for (int i = 0; i < files; ++i) cold.push_back(Step(f));
+
+  std::printf("codec alone %.0f ms (median of %zu)\n", base * 1000, codec.size());
+  std::printf("reading pace (%.1f s):", pace);
+  for (double t : read) std::printf(" %.0f", t * 1000);
+  std::printf(" ms\n  median %.0f ms = %.3f x the codec alone\n", Median(read) * 1000, Median(read) / base);
+  std::printf("back to back:");
+  for (double t : cold) std::printf(" %.0f", t * 1000);
+  std::printf(" ms\n  median %.0f ms = %.3f x the codec alone\n", Median(cold) * 1000, Median(cold) / base);
+  std::printf(
+      "memory after the reading pace: shown %.0f MB + prepared %.0f MB; the window's process: working set "
+      "%.0f MB, peak %.0f MB\n",
+      shown, held, workingSet, peak);
+  RecordProperty("read_ratio", std::to_string(Median(read) / base));
+  RecordProperty("cold_ratio", std::to_string(Median(cold) / base));
+  EXPECT_TRUE(boxes.empty());
+}

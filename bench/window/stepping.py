@@ -1,0 +1,51 @@
+#!/usr/bin/python3
+"""Steps the real window through 8 photo-like 6000 x 4000 PNGs opened by ifwic.spi, at a reading
+pace and back to back, against the imaging codec alone (bench_stepping.exe prints the figures).
+
+    bench/window/stepping.py BUILD_DIR [PACE_SECONDS]
+
+Needs a display (e.g. under xvfb-run -a -s "-screen 0 1024x768x24").  The pictures are made once
+and kept in BUILD_DIR/bench/window/photos.
+"""
+import os
+import shutil
+import subprocess
+import sys
+
+from PIL import Image
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, 'spi', 'ifwic', 'bench'))
+from run_bench import picture  # noqa: E402  the same photo-like picture as the plug-in's benchmark
+
+
+def variants(im, count):
+    """`count` different pictures of the same kind: flipped and with their channels turned."""
+    flips = [None, Image.FLIP_LEFT_RIGHT, Image.FLIP_TOP_BOTTOM, Image.ROTATE_180]
+    for i in range(count):
+        v = im.transpose(flips[i % 4]) if flips[i % 4] is not None else im
+        if i >= 4:
+            r, g, b = v.split()
+            v = Image.merge('RGB', (g, b, r))
+        yield v
+
+
+def main():
+    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, 'build', 'win64'))
+    pace = sys.argv[2] if len(sys.argv) > 2 else '1.5'
+    here = os.path.join(build, 'bench', 'window')
+    photos = os.path.join(here, 'photos')
+    if not os.path.exists(os.path.join(photos, 'p7.png')):
+        os.makedirs(photos, exist_ok=True)
+        for i, v in enumerate(variants(picture(), 8)):
+            v.save(os.path.join(photos, 'p%d.png' % i), compress_level=6)
+    # The window looks for plug-ins, and the plug-in helper, beside its program.
+    for name in ('ifwic.spi', 'korspi.exe'):
+        shutil.copy2(os.path.join(build, 'bin', name), here)
+    env = dict(os.environ, KOR_PHOTOS='Z:' + photos.replace('/', '\\'), KOR_PACE=pace)
+    subprocess.run([os.path.join(ROOT, 'scripts', 'wine-run'), os.path.join(here, 'bench_stepping.exe')],
+                   env=env, check=True)
+
+
+if __name__ == '__main__':
+    main()
