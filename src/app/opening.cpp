@@ -45,6 +45,9 @@ void TForm1::OpenPicture(const std::string& name) {
     }
   }
   FitWindow();
+  // The new picture is painted before the preparation of the next one starts competing with
+  // the painting for the processor.
+  ::RedrawWindow(Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   PrepareNeighbours();
 }
 
