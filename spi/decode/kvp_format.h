@@ -19,6 +19,8 @@
 
 #include <stdint.h>
 
+#include "platform/dib_layout.h"
+
 #define KVP_MAGIC "KVP1"
 #define KVP_HEADER_SIZE 24
 
@@ -38,16 +40,16 @@ enum KvpSwitch {
   KVP_CRASH_INFO = 0x1000  /* GetPictureInfo writes through a null pointer (Windows build only) */
 };
 
-/* Bytes of one padded row, or -1 when it does not fit in 31 bits. */
+/* Bytes of one padded row, or -1 when it does not fit in 31 bits.  A width of 0 or less has
+   rows of 0 bytes: such a picture passes through to the host, whose checks it is for. */
 static inline int64_t KvpRowBytes(int32_t width, uint32_t bits) {
-  int64_t row = ((int64_t)width * bits + 31) / 32 * 4;
-  return row < 0 || row > 0x7FFFFFFF ? -1 : row;
+  const uint64_t row = KorDibRowBytes(width, bits);
+  return row > 0x7FFFFFFF ? -1 : (int64_t)row;
 }
 
 /* Colours in the table: the stored count, or 2^bits for up to 8 bits. */
 static inline uint32_t KvpColors(uint32_t bits, uint32_t clrUsed) {
-  if (clrUsed) return clrUsed;
-  return bits == 1 ? 2u : bits == 4 ? 16u : bits == 8 ? 256u : 0u;
+  return (uint32_t)KorDibColorEntries(bits, clrUsed);
 }
 
 #endif

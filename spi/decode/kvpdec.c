@@ -21,6 +21,7 @@
 
 #include "plugins/spi_api.h"
 #include "kvp_format.h"
+#include "../plugin_info.h"
 
 #ifndef KVP_EXTENSION
 #define KVP_EXTENSION "*.kvp"
@@ -143,18 +144,14 @@ typedef struct Header {
   int64_t rowsOffset;
 } Header;
 
-static uint32_t U32(const unsigned char* p) {
-  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
 /* Parses the 24 header bytes; 0 when they are no KVP1 header or describe an absurd picture. */
 static int ParseHeader(const unsigned char* p, Header* h) {
   if (memcmp(p, KVP_MAGIC, 4) != 0) return 0;
-  h->width = (int32_t)U32(p + 4);
-  h->height = (int32_t)U32(p + 8);
-  h->bits = (uint32_t)p[12] | (uint32_t)p[13] << 8;
-  h->switches = U32(p + 16);
-  h->clrUsed = U32(p + 20);
+  h->width = (int32_t)KorLe32(p + 4);
+  h->height = (int32_t)KorLe32(p + 8);
+  h->bits = KorLe16(p + 12);
+  h->switches = KorLe32(p + 16);
+  h->clrUsed = KorLe32(p + 20);
   h->colors = KvpColors(h->bits, h->clrUsed);
   if (h->bits == 0 || h->bits > 32 || h->colors > 65536) return 0;
   h->rowBytes = KvpRowBytes(h->width, h->bits);
@@ -199,12 +196,7 @@ KVP_EXPORT int32_t SPI_CALL GetPluginInfo(int32_t infono, char* buf, int32_t buf
     default:
       return 0;
   }
-  if (!buf || buflen <= 0) return 0;
-  size_t n = strlen(text);
-  if (n > (size_t)buflen - 1) n = (size_t)buflen - 1;
-  memcpy(buf, text, n);
-  buf[n] = 0;
-  return (int32_t)n;
+  return KorSpiInfoText(text, buf, buflen);
 }
 
 /* The host passes the address of at least 2048 bytes of the data; only the first 24 are read. */

@@ -26,7 +26,9 @@
 #define FAULT_EXPORT __attribute__((visibility("default")))
 #endif
 
+#include "platform/dib_layout.h"
 #include "plugins/spi_api.h"
+#include "../plugin_info.h"
 
 #ifndef FAULT_EXTENSION
 #define FAULT_EXTENSION "*.kvp"
@@ -74,21 +76,12 @@ FAULT_EXPORT int32_t SPI_CALL GetPluginInfo(int32_t infono, char* buf, int32_t b
     default:
       return 0;
   }
-  if (!buf || buflen <= 0) return 0;
-  size_t n = strlen(text);
-  if (n > (size_t)buflen - 1) n = (size_t)buflen - 1;
-  memcpy(buf, text, n);
-  buf[n] = 0;
-  return (int32_t)n;
-}
-
-static uint32_t U32(const unsigned char* p) {
-  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+  return KorSpiInfoText(text, buf, buflen);
 }
 
 /* Whether the first bytes of the data ask for the misdeed. */
 static int Trapped(const unsigned char* p) {
-  return memcmp(p, "KVP1", 4) == 0 && (U32(p + 16) & FAULT_TRAP) != 0;
+  return memcmp(p, "KVP1", 4) == 0 && (KorLe32(p + 16) & FAULT_TRAP) != 0;
 }
 
 FAULT_EXPORT int32_t SPI_CALL IsSupported(const char* filename, spi_dw_t dw) {

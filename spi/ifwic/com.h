@@ -1,9 +1,12 @@
-// Small owners for the COM and local-memory resources of one plug-in call.
+// A COM interface pointer owner.  The other resources of a plug-in call (COM on the thread,
+// files, local memory and its locks) use the owners of platform/win32/handles.h.
 #ifndef KORVALE_SPI_IFWIC_COM_H
 #define KORVALE_SPI_IFWIC_COM_H
 
 #include <windows.h>
 #include <objbase.h>
+
+#include "platform/win32/handles.h"
 
 namespace ifwic {
 
@@ -37,75 +40,6 @@ class ComPtr {
 
  private:
   T* p_ = nullptr;
-};
-
-// COM initialised for the calling thread for the length of one call.  When the host already
-// initialised the thread, CoInitializeEx answers S_FALSE (same model: one more reference, which
-// we give back) or RPC_E_CHANGED_MODE (other model: nothing to give back, and COM is usable).
-class ComScope {
- public:
-  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (hr_ == S_OK || hr_ == S_FALSE) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-  bool usable() const { return SUCCEEDED(hr_) || hr_ == RPC_E_CHANGED_MODE; }
-
- private:
-  HRESULT hr_;
-};
-
-// A movable local-memory block, freed unless it is handed over with release().
-class LocalBlock {
- public:
-  explicit LocalBlock(SIZE_T size) : h_(LocalAlloc(LMEM_MOVEABLE, size)) {}
-  ~LocalBlock() {
-    if (h_) LocalFree(h_);
-  }
-  LocalBlock(const LocalBlock&) = delete;
-  LocalBlock& operator=(const LocalBlock&) = delete;
-  HLOCAL get() const { return h_; }
-  HLOCAL release() {
-    HLOCAL h = h_;
-    h_ = nullptr;
-    return h;
-  }
-
- private:
-  HLOCAL h_;
-};
-
-// The block locked for the life of this object; unlocked again before it is returned.
-class LocalLockGuard {
- public:
-  explicit LocalLockGuard(HLOCAL h) : h_(h), p_(h ? static_cast<BYTE*>(LocalLock(h)) : nullptr) {}
-  ~LocalLockGuard() {
-    if (p_) LocalUnlock(h_);
-  }
-  LocalLockGuard(const LocalLockGuard&) = delete;
-  LocalLockGuard& operator=(const LocalLockGuard&) = delete;
-  BYTE* get() const { return p_; }
-
- private:
-  HLOCAL h_;
-  BYTE* p_;
-};
-
-// A kernel handle closed when it goes out of scope.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  ~FileHandle() {
-    if (valid()) CloseHandle(h_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
 };
 
 }  // namespace ifwic

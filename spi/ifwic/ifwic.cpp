@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "../plugin_info.h"
 #include "com.h"
 #include "plugins/spi_api.h"
 #include "pixels.h"
@@ -60,8 +61,8 @@ std::string infoText(int n, bool jpegXr) {
 }
 
 bool jpegXrAvailable() {
-  ifwic::ComScope com;
-  if (!com.usable()) return false;
+  const platform::win::ComInit com;
+  if (!com.Usable()) return false;
   ifwic::ComPtr<IWICImagingFactory> factory;
   if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                               factory.putVoid())))
@@ -91,8 +92,8 @@ size_t headerBytes(spi_dw_t dw, uint8_t* out, size_t count) {
 }
 
 int pictureInfo(const char* buf, spi_len_t len, uint32_t flag, SPI_PICTINFO* info) {
-  ifwic::ComScope com;
-  if (!com.usable()) return SPI_INTERNAL_ERROR;
+  const platform::win::ComInit com;
+  if (!com.Usable()) return SPI_INTERNAL_ERROR;
   ifwic::InputBytes head;
   int result = head.open(buf, len, flag, kHeaderLimit);
   if (result != SPI_SUCCESS) return result;
@@ -130,8 +131,8 @@ int pictureInfo(const char* buf, spi_len_t len, uint32_t flag, SPI_PICTINFO* inf
 
 int picture(const char* buf, spi_len_t len, uint32_t flag, HLOCAL* infoHandle, HLOCAL* bitsHandle,
             SPI_PROGRESS progress, spi_len_t lData) {
-  ifwic::ComScope com;
-  if (!com.usable()) return SPI_INTERNAL_ERROR;
+  const platform::win::ComInit com;
+  if (!com.Usable()) return SPI_INTERNAL_ERROR;
   ifwic::InputBytes in;
   int result = in.open(buf, len, flag);
   if (result != SPI_SUCCESS) return result;
@@ -154,12 +155,7 @@ IFWIC_EXPORT int32_t SPI_CALL GetPluginInfo(int32_t infono, char* buf, int32_t b
   } catch (...) {
     return 0;
   }
-  size_t n = text.size();
-  if (n == 0) return 0;
-  if (n > static_cast<size_t>(buflen) - 1) n = static_cast<size_t>(buflen) - 1;
-  std::memcpy(buf, text.data(), n);
-  buf[n] = '\0';
-  return static_cast<int32_t>(n);
+  return KorSpiInfoText(text.c_str(), buf, buflen);
 }
 
 IFWIC_EXPORT int32_t SPI_CALL IsSupported(const char* /*filename*/, spi_dw_t dw) {

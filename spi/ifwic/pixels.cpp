@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/dib_layout.h"
+
 namespace ifwic {
 
 int bitsPerPixel(SourceLayout layout) {
@@ -81,10 +83,6 @@ uint64_t sourceRowBytes(SourceLayout layout, uint32_t width) {
   return (static_cast<uint64_t>(width) * bitsPerPixel(layout) + 7) / 8;
 }
 
-uint64_t dibRowBytes(int bitCount, uint32_t width) {
-  return (static_cast<uint64_t>(width) * bitCount + 31) / 32 * 4;
-}
-
 namespace {
 
 // The n-th sub-byte sample of a packed row, most significant bits first.
@@ -93,8 +91,6 @@ inline uint32_t packedSample(const uint8_t* src, uint32_t x, int bits) {
   const uint32_t shift = 8 - bits * (x % perByte + 1);
   return (src[x / perByte] >> shift) & ((1u << bits) - 1);
 }
-
-inline uint32_t le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
 
 void writeBgr(uint8_t* dst, uint32_t b, uint32_t g, uint32_t r) {
   dst[0] = static_cast<uint8_t>(b);
@@ -148,7 +144,7 @@ uint32_t rawGray(SourceLayout layout, const uint8_t* src, uint32_t x) {
     case SourceLayout::Gray8:
       return src[x];
     default:
-      return le16(src + size_t{2} * x);
+      return KorLe16(src + size_t{2} * x);
   }
 }
 
@@ -163,7 +159,7 @@ uint8_t grayAt(SourceLayout layout, const uint8_t* src, uint32_t x) {
     case SourceLayout::Gray8:
       return src[x];
     default:
-      return reduce16(le16(src + size_t{2} * x));
+      return reduce16(KorLe16(src + size_t{2} * x));
   }
 }
 
@@ -222,31 +218,33 @@ void convertRow(SourceLayout layout, OutputKind out, const uint8_t* src, uint8_t
       }
       case SourceLayout::Rgb48: {
         const uint8_t* s = src + size_t{6} * x;
-        writeBgr(d, reduce16(le16(s + 4)), reduce16(le16(s + 2)), reduce16(le16(s)));
+        writeBgr(d, reduce16(KorLe16(s + 4)), reduce16(KorLe16(s + 2)), reduce16(KorLe16(s)));
         break;
       }
       case SourceLayout::Bgr48: {
         const uint8_t* s = src + size_t{6} * x;
-        writeBgr(d, reduce16(le16(s)), reduce16(le16(s + 2)), reduce16(le16(s + 4)));
+        writeBgr(d, reduce16(KorLe16(s)), reduce16(KorLe16(s + 2)), reduce16(KorLe16(s + 4)));
         break;
       }
       case SourceLayout::Rgba64: {
         const uint8_t* s = src + size_t{8} * x;
-        const uint32_t a = le16(s + 6);
-        writeBgr(d, overWhite16(le16(s + 4), a), overWhite16(le16(s + 2), a), overWhite16(le16(s), a));
+        const uint32_t a = KorLe16(s + 6);
+        writeBgr(d, overWhite16(KorLe16(s + 4), a), overWhite16(KorLe16(s + 2), a),
+                 overWhite16(KorLe16(s), a));
         break;
       }
       case SourceLayout::Bgra64: {
         const uint8_t* s = src + size_t{8} * x;
-        const uint32_t a = le16(s + 6);
-        writeBgr(d, overWhite16(le16(s), a), overWhite16(le16(s + 2), a), overWhite16(le16(s + 4), a));
+        const uint32_t a = KorLe16(s + 6);
+        writeBgr(d, overWhite16(KorLe16(s), a), overWhite16(KorLe16(s + 2), a),
+                 overWhite16(KorLe16(s + 4), a));
         break;
       }
       case SourceLayout::Prgba64: {
         const uint8_t* s = src + size_t{8} * x;
-        const uint32_t a = le16(s + 6);
-        writeBgr(d, premulOverWhite16(le16(s + 4), a), premulOverWhite16(le16(s + 2), a),
-                 premulOverWhite16(le16(s), a));
+        const uint32_t a = KorLe16(s + 6);
+        writeBgr(d, premulOverWhite16(KorLe16(s + 4), a), premulOverWhite16(KorLe16(s + 2), a),
+                 premulOverWhite16(KorLe16(s), a));
         break;
       }
       default:
@@ -336,7 +334,7 @@ void convertKeyedRow(SourceLayout layout, const uint8_t* src, uint8_t* dst, uint
   for (uint32_t x = 0; x < width; ++x) {
     const uint8_t* s = src + size_t{step} * x;
     uint32_t c[3];
-    for (int i = 0; i < 3; ++i) c[i] = wide ? le16(s + size_t{2} * i) : s[i];
+    for (int i = 0; i < 3; ++i) c[i] = wide ? KorLe16(s + size_t{2} * i) : s[i];
     const uint32_t r = bgr ? c[2] : c[0], g = c[1], b = bgr ? c[0] : c[2];
     if (r == key[0] && g == key[1] && b == key[2]) writeBgr(dst + size_t{3} * x, 255, 255, 255);
   }

@@ -55,8 +55,6 @@ int outputBits(OutputKind kind);
 
 // The byte length of one packed source row of `width` pixels, or 0 when it does not fit.
 uint64_t sourceRowBytes(SourceLayout layout, uint32_t width);
-// The byte length of one DIB row: bits padded to a multiple of 32.
-uint64_t dibRowBytes(int bitCount, uint32_t width);
 
 // 16-bit to 8-bit reduction, rounded to nearest: 0 -> 0, 65535 -> 255, v -> round(v / 257).
 inline uint8_t reduce16(uint32_t v) { return static_cast<uint8_t>((v * 255u + 32767u) / 65535u); }

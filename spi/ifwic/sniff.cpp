@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/dib_layout.h"
+
 namespace ifwic {
 
 namespace {
@@ -132,13 +134,13 @@ class TiffReader {
   bool u16(uint64_t at, uint32_t& v) const {
     if (at + 2 > size_) return false;
     const uint8_t* p = data_ + at;
-    v = little_ ? (p[0] | (p[1] << 8)) : be16(p);
+    v = little_ ? KorLe16(p) : be16(p);
     return true;
   }
   bool u32(uint64_t at, uint32_t& v) const {
     if (at + 4 > size_) return false;
     const uint8_t* p = data_ + at;
-    v = little_ ? (p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24)) : be32(p);
+    v = little_ ? KorLe32(p) : be32(p);
     return true;
   }
 
@@ -212,13 +214,13 @@ HeaderInfo gifHeader(const uint8_t* data, size_t size) {
     if (kind == 0x2C) {
       if (pos + 10 > size) return info;
       const uint8_t* d = data + pos;
-      info.frameLeft = d[1] | (d[2] << 8);
-      info.frameTop = d[3] | (d[4] << 8);
-      info.frameWidth = d[5] | (d[6] << 8);
-      info.frameHeight = d[7] | (d[8] << 8);
+      info.frameLeft = KorLe16(d + 1);
+      info.frameTop = KorLe16(d + 3);
+      info.frameWidth = KorLe16(d + 5);
+      info.frameHeight = KorLe16(d + 7);
       info.localTable = (d[9] & 0x80) != 0;
       // The picture covers the screen and the whole frame, even where the frame overhangs.
-      const uint32_t screenWidth = data[6] | (data[7] << 8), screenHeight = data[8] | (data[9] << 8);
+      const uint32_t screenWidth = KorLe16(data + 6), screenHeight = KorLe16(data + 8);
       info.width = std::max(screenWidth, info.frameLeft + info.frameWidth);
       info.height = std::max(screenHeight, info.frameTop + info.frameHeight);
       info.framePartial =
@@ -287,9 +289,8 @@ uint32_t crc32(const uint8_t* data, size_t size) {
   const auto& t = tables.t;
   uint32_t c = 0xFFFFFFFFu;
   for (; size >= 8; size -= 8, data += 8) {
-    const uint32_t lo =
-        c ^ (data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<uint32_t>(data[3]) << 24));
-    const uint32_t hi = data[4] | (data[5] << 8) | (data[6] << 16) | (static_cast<uint32_t>(data[7]) << 24);
+    const uint32_t lo = c ^ KorLe32(data);
+    const uint32_t hi = KorLe32(data + 4);
     c = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
         t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
   }

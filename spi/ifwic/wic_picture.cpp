@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "byte_stream.h"
+#include "platform/dib_layout.h"
 #include "pixels.h"
 
 namespace ifwic {
@@ -129,9 +130,9 @@ int InputBytes::open(const char* buf, spi_len_t len, uint32_t flag, size_t limit
 
 int InputBytes::readFile(const char* name, spi_len_t offset, size_t limit) {
   if (offset < 0) return SPI_FILE_READ_ERROR;
-  FileHandle file(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file.valid()) return SPI_FILE_READ_ERROR;
+  const platform::win::Handle file(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return SPI_FILE_READ_ERROR;
   LARGE_INTEGER fileSize;
   if (!GetFileSizeEx(file.get(), &fileSize)) return SPI_FILE_READ_ERROR;
   const ULONGLONG total = static_cast<ULONGLONG>(fileSize.QuadPart);
@@ -329,18 +330,19 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
 
   const int bitCount = outputBits(out);
   const int tableCount = out == OutputKind::Palette8 ? paletteCount : out == OutputKind::Gray8 ? 256 : 0;
-  const uint64_t dibRow = dibRowBytes(bitCount, canvasWidth);
+  const uint64_t dibRow = KorDibRowBytes(canvasWidth, bitCount);
   const uint64_t bitsBytes = dibRow * canvasHeight;
   const uint64_t srcRow = sourceRowBytes(layout, width);
   if (bitsBytes > kMaxBitsBytes || static_cast<uint64_t>(canvasWidth) * canvasHeight > kMaxPixels ||
       srcRow > 0xFFFFFFFFu / 2)
     return SPI_NO_MEMORY;
 
-  LocalBlock infoBlock(sizeof(BITMAPINFOHEADER) + tableCount * sizeof(RGBQUAD));
-  LocalBlock bitsBlock(static_cast<SIZE_T>(bitsBytes));
-  if (!infoBlock.get() || !bitsBlock.get()) return SPI_NO_MEMORY;
+  platform::win::LocalMemory infoBlock(
+      LocalAlloc(LMEM_MOVEABLE, sizeof(BITMAPINFOHEADER) + tableCount * sizeof(RGBQUAD)));
+  platform::win::LocalMemory bitsBlock(LocalAlloc(LMEM_MOVEABLE, static_cast<SIZE_T>(bitsBytes)));
+  if (!infoBlock || !bitsBlock) return SPI_NO_MEMORY;
   {
-    LocalLockGuard lock(infoBlock.get());
+    const platform::win::LocalLocked lock(infoBlock.get());
     if (!lock.get()) return SPI_NO_MEMORY;
     BITMAPINFOHEADER* header = reinterpret_cast<BITMAPINFOHEADER*>(lock.get());
     std::memset(header, 0, sizeof *header);
@@ -364,7 +366,7 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
     }
   }
 
-  LocalLockGuard bitsLock(bitsBlock.get());
+  const platform::win::LocalLocked bitsLock(bitsBlock.get());
   BYTE* bits = bitsLock.get();
   if (!bits) return SPI_NO_MEMORY;
   if (progress && progress(0, static_cast<int32_t>(height), lData)) return SPI_ABORT;

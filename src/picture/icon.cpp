@@ -46,11 +46,10 @@ TIconImage ParseImage(const ByteReader& r, size_t at, size_t size) {
   uint32_t compression = r.U32(at + 16);
   uint32_t used = r.U32(at + 32);
   if (width < 1 || width > kMaxSide || doubled < 2 || doubled / 2 > kMaxSide) Invalid();
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) Invalid();
+  if (!KorDibValidDepth(bits)) Invalid();
   if (compression != platform::kBI_RGB) Invalid();
   if (used > 256) Invalid();
-  uint32_t colors = used;
-  if (bits <= 8 && colors == 0) colors = 1u << bits;
+  const auto colors = static_cast<uint32_t>(KorDibColorEntries(bits, used));
   img.Width = width;
   img.Height = doubled / 2;
   img.BitCount = bits;
@@ -133,13 +132,7 @@ uint32_t Blend(uint32_t fg, uint32_t bg, unsigned alpha) {
 // A BITMAPINFO block: a 40-byte header for width x height (bottom-up) and the colour table.
 std::vector<uint8_t> DibInfo(int32_t width, int32_t height, int bits, const uint8_t* colours,
                              uint32_t count) {
-  platform::BitmapInfoHeader h{};
-  h.biSize = 40;
-  h.biWidth = width;
-  h.biHeight = height;
-  h.biPlanes = 1;
-  h.biBitCount = static_cast<uint16_t>(bits);
-  return platform::MakeBitmapInfo(h, nullptr, colours, count);
+  return platform::MakeBitmapInfo(platform::MakeInfoHeader(width, height, bits), nullptr, colours, count);
 }
 
 }  // namespace

@@ -19,19 +19,13 @@ class BmpCanvas {
  public:
   BmpCanvas(int32_t width, int32_t height) : width_(width), height_(height) {
     rowBytes_ = KorDibRowBytes(width, 24);
-    uint64_t imageBytes = rowBytes_ * static_cast<uint64_t>(height);
+    const uint64_t imageBytes = KorDibImageBytes(width, height, 24);
     uint64_t fileBytes = 14 + 40 + imageBytes;
     if (fileBytes > 0xFFFFFFFFu) throw EOutOfMemory(msg::kOutOfMemory);
     stream_.SetSize(static_cast<int64_t>(fileBytes));
     uint8_t* p = static_cast<uint8_t*>(stream_.Memory());
     platform::BitmapFileHeader fh{0x4D42, static_cast<uint32_t>(fileBytes), 0, 0, 14 + 40};
-    platform::BitmapInfoHeader ih{};
-    ih.biSize = 40;
-    ih.biWidth = width;
-    ih.biHeight = height;
-    ih.biPlanes = 1;
-    ih.biBitCount = 24;
-    ih.biSizeImage = static_cast<uint32_t>(imageBytes);
+    platform::BitmapInfoHeader ih = platform::MakeInfoHeader(width, height, 24);
     ih.biXPelsPerMeter = ih.biYPelsPerMeter = 3779;  // 96 dots per inch
     std::memcpy(p, &fh, 14);
     std::memcpy(p + 14, &ih, 40);

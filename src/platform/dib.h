@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/dib_layout.h"
+
 namespace platform {
 
 #pragma pack(push, 1)
@@ -53,6 +55,22 @@ static_assert(sizeof(BitmapInfoHeader) == 40, "BITMAPINFOHEADER is 40 bytes");
 static_assert(sizeof(RgbQuad) == 4, "RGBQUAD is 4 bytes");
 
 enum : uint32_t { kBI_RGB = 0, kBI_RLE8 = 1, kBI_RLE4 = 2, kBI_BITFIELDS = 3 };
+
+// The 40-byte header of an uncompressed picture of width x height at `bits` per pixel (a
+// positive height: bottom-up rows, a negative one: top-down), with the image size where it fits
+// 32 bits (else 0, which uncompressed pictures allow).
+inline BitmapInfoHeader MakeInfoHeader(int32_t width, int32_t height, int bits) {
+  BitmapInfoHeader h{};
+  h.biSize = sizeof h;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biPlanes = 1;
+  h.biBitCount = static_cast<uint16_t>(bits);
+  h.biCompression = kBI_RGB;
+  const uint64_t image = KorDibImageBytes(width, height, bits);
+  h.biSizeImage = image <= 0xFFFFFFFFu ? static_cast<uint32_t>(image) : 0;
+  return h;
+}
 
 // A BITMAPINFO block as the drawing calls take it: the 40-byte `header` with biClrUsed set to
 // `colorCount`, the three bit-field masks when `masks` is given, then `colorCount` 4-byte colour

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/dib.h"
+#include "platform/dib_layout.h"
 
 namespace platform {
 
@@ -60,19 +61,14 @@ class DibPixels {
         return Indexed((p[x >> 1] >> ((x & 1) ? 0 : 4)) & 0xFu);
       case 8:
         return Indexed(p[x]);
-      case 16: {
-        const uint8_t* q = p + x * 2;
-        return Masked(static_cast<uint32_t>(q[0] | (q[1] << 8)));
-      }
+      case 16:
+        return Masked(KorLe16(p + x * 2));
       case 24: {
         const uint8_t* q = p + x * 3;
         return static_cast<uint32_t>(q[0] | (q[1] << 8) | (q[2] << 16));
       }
-      case 32: {
-        const uint8_t* q = p + x * 4;
-        return Masked(static_cast<uint32_t>(q[0]) | (static_cast<uint32_t>(q[1]) << 8) |
-                      (static_cast<uint32_t>(q[2]) << 16) | (static_cast<uint32_t>(q[3]) << 24));
-      }
+      case 32:
+        return Masked(KorLe32(p + x * 4));
       default:
         return 0;
     }

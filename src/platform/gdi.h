@@ -7,11 +7,22 @@
 #include <cstddef>
 #include <cstdint>
 
+// A palette, null for none: the system's HPALETTE on Win32, the software canvas's entry list
+// natively.  Both are named here without their definitions, so the seam needs no system header.
+#ifdef _WIN32
+struct HPALETTE__;
+#endif
+
 namespace platform {
 
 class Surface;  // a drawing target; complete in the build's own surface header
 
-using PaletteHandle = void*;  // HPALETTE; null for none
+#ifdef _WIN32
+using PaletteHandle = HPALETTE__*;
+#else
+struct SoftPalette;
+using PaletteHandle = SoftPalette*;
+#endif
 
 struct PaletteEntry {
   uint8_t peRed;
@@ -34,12 +45,12 @@ PaletteHandle SelectPalette(Surface& surface, PaletteHandle palette, bool forceB
 unsigned RealizePalette(Surface& surface);
 int SetStretchBltMode(Surface& surface, int mode);  // returns the previous mode
 int GetStretchBltMode(Surface& surface);
-uint32_t CopyMode(Surface& surface);                // the canvas's raster operation
-int BitsPerPixel(Surface& surface);                 // of the display behind the surface
+uint32_t CopyMode(Surface& surface);  // the canvas's raster operation
+int BitsPerPixel(Surface& surface);   // of the display behind the surface
 // StretchDIBits: header + colour table at `info`, pixel rows at `bits`.  A negative source
 // height is passed through (top-down rows), as GDI does.
-int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, int xSrc, int ySrc,
-                  int wSrc, int hSrc, const void* bits, const void* info, unsigned usage, uint32_t rop);
+int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, int xSrc, int ySrc, int wSrc,
+                  int hSrc, const void* bits, const void* info, unsigned usage, uint32_t rop);
 
 // Metafiles: played through GDI on Win32; the software canvas draws nothing and returns false.
 bool PlayEnhancedMetafile(Surface& surface, const void* emfBytes, std::size_t size, int left, int top,
@@ -51,8 +62,8 @@ struct MetafileWindow {
   int orgX = 0, orgY = 0, extX = 0, extY = 0;
 };
 // Windows metafiles (the records without a placeable header), played like the enhanced ones.
-bool PlayWindowsMetafile(Surface& surface, const void* wmfBytes, std::size_t size, const MetafileWindow& window,
-                         int left, int top, int right, int bottom);
+bool PlayWindowsMetafile(Surface& surface, const void* wmfBytes, std::size_t size,
+                         const MetafileWindow& window, int left, int top, int right, int bottom);
 // Plays a metafile into a white picture of width x height: 24-bit rows, bottom-up, rowBytes
 // apart, which the caller has filled with white.  An enhanced metafile when `window` is null,
 // else a Windows metafile in that window.  False where metafiles cannot be played (the

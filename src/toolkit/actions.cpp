@@ -148,8 +148,8 @@ int TActionMainMenuBar::ItemCount() const {
 void TActionMainMenuBar::Measure() const {
   rects_.clear();
   if (!manager_ || !Handle()) return;
-  toolkit::WindowDC dc(Handle());
-  toolkit::SelectedObject font(dc.get(), font_.get());
+  platform::win::WindowDC dc(Handle());
+  platform::win::SelectedObject font(dc.get(), font_.get());
   int x = 3;
   for (const TActionClientItem& item : manager_->ActionBar()) {
     std::wstring w = toolkit::Wide(item.Caption);
@@ -169,8 +169,8 @@ RECT TActionMainMenuBar::ItemRect(int index) const {
   return r;
 }
 
-toolkit::MenuHandle TActionMainMenuBar::BuildPopup(int index) const {
-  toolkit::MenuHandle menu(::CreatePopupMenu());
+platform::win::Menu TActionMainMenuBar::BuildPopup(int index) const {
+  platform::win::Menu menu(::CreatePopupMenu());
   if (!manager_ || index < 0 || index >= ItemCount()) return menu;
   const auto& items = manager_->ActionBar()[static_cast<size_t>(index)].Items;
   for (size_t i = 0; i < items.size(); ++i) {
@@ -188,7 +188,7 @@ toolkit::MenuHandle TActionMainMenuBar::BuildPopup(int index) const {
 
 void TActionMainMenuBar::OpenMenu(int index) {
   if (index < 0 || index >= ItemCount()) return;
-  toolkit::MenuHandle menu = BuildPopup(index);
+  platform::win::Menu menu = BuildPopup(index);
   RECT r = ItemRect(index);
   POINT pt{r.left, r.bottom};
   ::ClientToScreen(Handle(), &pt);
@@ -218,12 +218,12 @@ bool TActionMainMenuBar::OpenMenuByAccelerator(wchar_t letter) {
 }
 
 void TActionMainMenuBar::Paint() {
-  toolkit::PaintDC dc(Handle());
+  platform::win::PaintDC dc(Handle());
   RECT all{0, 0, width_, height_};
   ::FillRect(dc.get(), &all, ::GetSysColorBrush(COLOR_BTNFACE));
   ::DrawEdge(dc.get(), &all, EDGE_ETCHED, BF_LEFT | BF_TOP | BF_BOTTOM);
   if (!manager_) return;
-  toolkit::SelectedObject font(dc.get(), font_.get());
+  platform::win::SelectedObject font(dc.get(), font_.get());
   ::SetBkMode(dc.get(), TRANSPARENT);
   ::SetTextColor(dc.get(), ::GetSysColor(COLOR_MENUTEXT));
   const auto& bar = manager_->ActionBar();

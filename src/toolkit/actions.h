@@ -68,7 +68,7 @@ class TActionMainMenuBar : public TWinControl {
 
   // The popup of top item `index`: one item per sub-item, "caption\tshortcut", separators;
   // the command id of sub-item i is i + 1.
-  toolkit::MenuHandle BuildPopup(int index) const;
+  platform::win::Menu BuildPopup(int index) const;
   // Opens top item `index` below its place in the bar and runs the chosen command.
   void OpenMenu(int index);
   // Alt+letter: opens the top item whose accelerator is `letter`; false when none has it.
@@ -86,7 +86,7 @@ class TActionMainMenuBar : public TWinControl {
   void Paint();
   void Measure() const;
   TActionManager* manager_ = nullptr;
-  toolkit::FontHandle font_;
+  platform::win::Font font_;
   mutable std::vector<RECT> rects_;
   int hot_ = -1;
 };

@@ -174,6 +174,8 @@ class TForm : public TWinControl {
 
  private:
   void UpdateScrollBars();
+  // The client size now, or while planning the one the planned outer size gives.
+  SIZE ClientSize() const;
   // The scroll bars the extent needs inside a client area of fullW x fullH without bars.
   void NeededBars(int fullW, int fullH, bool& needH, bool& needV) const;
   void LayoutChildren();
@@ -181,7 +183,7 @@ class TForm : public TWinControl {
   void SetScrollPosition(int bar, int32_t pos);
 
   std::vector<TWinControl*> children_;
-  toolkit::FontHandle font_;
+  platform::win::Font font_;
   int32_t hpos_ = 0, vpos_ = 0, extentW_ = 0, extentH_ = 0;
   bool hbar_ = false, vbar_ = false, autoScroll_ = true, updating_ = false, closed_ = false;
   int wheelAccumulator_ = 0;

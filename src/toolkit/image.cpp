@@ -58,7 +58,7 @@ TRect TImage::DestRect() {
 }
 
 void TImage::Paint() {
-  toolkit::PaintDC dc(Handle());
+  platform::win::PaintDC dc(Handle());
   RECT all{0, 0, width_, height_};
   TGraphic* g = picture_.Graphic();
   const TRect dest = DestRect();

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/dib_layout.h"
+
 namespace ifwic {
 namespace {
 
@@ -90,10 +92,11 @@ TEST(PixelOutput, TransparentPaletteBecomesColour) {
 }
 
 TEST(PixelOutput, RowSizesPadToFourBytesWithoutOverflow) {
-  EXPECT_EQ(dibRowBytes(24, 1), 4u);
-  EXPECT_EQ(dibRowBytes(24, 5), 16u);
-  EXPECT_EQ(dibRowBytes(8, 5), 8u);
-  EXPECT_EQ(dibRowBytes(24, 0x7FFFFFFF), (0x7FFFFFFFull * 24 + 31) / 32 * 4);
+  // The plug-in's DIB rows come from the shared layout arithmetic.
+  EXPECT_EQ(KorDibRowBytes(1, 24), 4u);
+  EXPECT_EQ(KorDibRowBytes(5, 24), 16u);
+  EXPECT_EQ(KorDibRowBytes(5, 8), 8u);
+  EXPECT_EQ(KorDibRowBytes(0x7FFFFFFF, 24), (0x7FFFFFFFull * 24 + 31) / 32 * 4);
   EXPECT_EQ(sourceRowBytes(SourceLayout::Indexed1, 9), 2u);
   EXPECT_EQ(sourceRowBytes(SourceLayout::Rgba64, 3), 24u);
 }
@@ -121,7 +124,7 @@ TEST(Orientation, RowsLandWhereTheTagSaysInABottomUpDib) {
       uprightSize(o, w, h, uw, uh);
       EXPECT_EQ(uw * uh, w * h);
       EXPECT_EQ(uw, o >= 5 ? h : w) << o;
-      const uint64_t stride = dibRowBytes(8 * bytes, uw);
+      const uint64_t stride = KorDibRowBytes(uw, 8 * bytes);
       std::vector<uint8_t> dib(stride * uh, 0xEE);
       // The stored rows, two apart by a gap of 7 bytes, placed as a strip of two and one of one.
       const uint64_t rowBytes = w * bytes + 7;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/win32/handles.h"
 #include "plugins/spi_api.h"
 #include "wic_baseline.h"
 
@@ -49,8 +50,7 @@ bool pluginDecode(const Plugin& spi, const char* path, const std::vector<char>& 
     if (spi.getPictureInfo(data.data(), len, SPI_INPUT_MEMORY, &info) != 0) return false;
     r = spi.getPicture(data.data(), len, SPI_INPUT_MEMORY, &hInfo, &hBits, nullptr, 0);
   }
-  if (hInfo) LocalFree(hInfo);
-  if (hBits) LocalFree(hBits);
+  const platform::win::LocalMemory infoBlock(hInfo), bitsBlock(hBits);
   return r == 0;
 }
 
@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: ifwic_bench SPI ROUNDS FILE...\n");
     return 2;
   }
-  HMODULE lib = LoadLibraryA(argv[1]);
+  const platform::win::Library library(LoadLibraryA(argv[1]));
+  HMODULE lib = library.get();
   if (!lib) {
     std::fprintf(stderr, "cannot load %s\n", argv[1]);
     return 1;
@@ -96,6 +97,5 @@ int main(int argc, char** argv) {
   }
   factory->Release();
   CoUninitialize();
-  FreeLibrary(lib);
   return status;
 }

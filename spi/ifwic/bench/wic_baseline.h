@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/dib_layout.h"
+
 namespace ifwic_bench {
 
 // COM for this thread and the codecs' factory (released by the caller), or null.
@@ -66,7 +68,7 @@ inline bool wicDecode(IWICImagingFactory* factory, const std::vector<char>& data
                                       WICBitmapPaletteTypeCustom))) {
     UINT w = 0, h = 0;
     converter->GetSize(&w, &h);
-    const UINT stride = (w * 3 + 3) & ~3u;
+    const UINT stride = static_cast<UINT>(KorDibRowBytes(w, 24));
     std::vector<BYTE> pixels(static_cast<size_t>(stride) * h);
     ok = SUCCEEDED(converter->CopyPixels(nullptr, stride, static_cast<UINT>(pixels.size()), pixels.data()));
   }

@@ -13,11 +13,11 @@
 
 namespace platform {
 
-namespace {
-
 struct SoftPalette {
   std::vector<PaletteEntry> entries;
 };
+
+namespace {
 
 // Source index for destination step i of n, mapping n steps onto m source steps.
 inline int64_t Nearest(int64_t i, int64_t n, int64_t m) { return (2 * i + 1) * m / (2 * n); }
@@ -30,7 +30,7 @@ PaletteHandle CreatePalette(const PaletteEntry* entries, int count) {
   return p;
 }
 
-void DeletePalette(PaletteHandle palette) { delete static_cast<SoftPalette*>(palette); }
+void DeletePalette(PaletteHandle palette) { delete palette; }
 
 int GetPaletteEntries(PaletteHandle palette, int start, int count, PaletteEntry* out) {
   if (!palette) return 0;
@@ -75,9 +75,9 @@ int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, 
   uint32_t compression = kBI_RGB, clrUsed = 0;
   size_t entrySize = 4;
   if (size == 12) {
-    width = in[4] | (in[5] << 8);
-    height = in[6] | (in[7] << 8);
-    bitCount = in[10] | (in[11] << 8);
+    width = KorLe16(in + 4);
+    height = KorLe16(in + 6);
+    bitCount = KorLe16(in + 10);
     entrySize = 3;
   } else if (size >= 40) {
     BitmapInfoHeader h;
@@ -91,8 +91,7 @@ int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, 
     return 0;
   }
   if (width <= 0 || height == 0 || (compression != kBI_RGB && compression != kBI_BITFIELDS)) return 0;
-  if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
-    return 0;
+  if (!KorDibValidDepth(bitCount)) return 0;
   const bool topDown = height < 0;
   const int64_t rows = std::llabs(height);
 
@@ -104,7 +103,7 @@ int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, 
     for (int k = 0; k < 3; ++k) masks[k] = KorLe32(m + size_t{4} * k);
     if (size == 40) table += 12;
   }
-  size_t colorCount = clrUsed ? clrUsed : (bitCount <= 8 ? size_t(1) << bitCount : 0);
+  auto colorCount = static_cast<size_t>(KorDibColorEntries(bitCount, clrUsed));
   if (bitCount <= 8) colorCount = std::min<size_t>(colorCount, size_t(1) << bitCount);
   std::vector<RgbQuad> colors(std::min<size_t>(colorCount, 256));
   for (size_t k = 0; k < colors.size(); ++k) {

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "platform/console.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -12,8 +13,8 @@ std::vector<std::string> CommandArguments(int, char**) {
   int count = 0;
   LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (!wide) return args;
+  const win::LocalMemory block(wide);  // the argument vector is one local block
   for (int i = 1; i < count; ++i) args.push_back(WideTo(CP_UTF8, wide[i]));
-  ::LocalFree(wide);
   return args;
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/gdi.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/surface.h"
 
 namespace platform {
@@ -26,18 +27,17 @@ PaletteHandle CreatePalette(const PaletteEntry* entries, int count) {
 }
 
 void DeletePalette(PaletteHandle palette) {
-  if (palette) ::DeleteObject(static_cast<HPALETTE>(palette));
+  if (palette) ::DeleteObject(palette);
 }
 
 int GetPaletteEntries(PaletteHandle palette, int start, int count, PaletteEntry* out) {
   if (!palette) return 0;
-  return static_cast<int>(::GetPaletteEntries(static_cast<HPALETTE>(palette), static_cast<UINT>(start),
-                                              static_cast<UINT>(count),
+  return static_cast<int>(::GetPaletteEntries(palette, static_cast<UINT>(start), static_cast<UINT>(count),
                                               reinterpret_cast<PALETTEENTRY*>(out)));
 }
 
 PaletteHandle SelectPalette(Surface& surface, PaletteHandle palette, bool forceBackground) {
-  return ::SelectPalette(surface.Handle(), static_cast<HPALETTE>(palette), forceBackground ? TRUE : FALSE);
+  return ::SelectPalette(surface.Handle(), palette, forceBackground ? TRUE : FALSE);
 }
 
 unsigned RealizePalette(Surface& surface) { return ::RealizePalette(surface.Handle()); }
@@ -61,12 +61,11 @@ int StretchDIBits(Surface& surface, int xDest, int yDest, int wDest, int hDest, 
 
 bool PlayEnhancedMetafile(Surface& surface, const void* emfBytes, std::size_t size, int left, int top,
                           int right, int bottom) {
-  HENHMETAFILE emf = ::SetEnhMetaFileBits(static_cast<UINT>(size), static_cast<const BYTE*>(emfBytes));
+  const win::EnhMetaFile emf(
+      ::SetEnhMetaFileBits(static_cast<UINT>(size), static_cast<const BYTE*>(emfBytes)));
   if (!emf) return false;
   const RECT r{left, top, right, bottom};
-  const bool ok = ::PlayEnhMetaFile(surface.Handle(), emf, &r) != FALSE;
-  ::DeleteEnhMetaFile(emf);
-  return ok;
+  return ::PlayEnhMetaFile(surface.Handle(), emf.get(), &r) != FALSE;
 }
 
 }  // namespace platform

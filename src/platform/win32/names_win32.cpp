@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -32,9 +33,9 @@ std::string ReachableName(const std::string& utf8Name, bool create) {
   std::string ansi;
   if (ExactSystemForm(w, ansi)) return ansi;
   if (create && ::GetFileAttributesW(w.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    HANDLE h =
-        ::CreateFileW(w.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    // Created empty and closed again: the name exists, so it has a short form.
+    const win::Handle created(
+        ::CreateFileW(w.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   const DWORD n = ::GetShortPathNameW(w.c_str(), nullptr, 0);
   if (n == 0) return std::string();

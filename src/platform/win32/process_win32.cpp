@@ -1,8 +1,10 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "platform/process.h"
+#include "platform/win32/handles.h"
 
 namespace platform {
 
@@ -29,6 +31,20 @@ HANDLE HelperJob() {
   return job;
 }
 
+// Moves all `count` bytes at `p` in pieces of at most 1 MiB, each through step(at, part, moved)
+// (a read or a write of the pipe); false once a step fails or moves nothing.
+template <typename Byte, typename Step>
+bool MoveAll(Byte* p, size_t count, Step step) {
+  while (count > 0) {
+    DWORD n = 0;
+    const DWORD part = count > 0x100000 ? 0x100000 : static_cast<DWORD>(count);
+    if (!step(p, part, n) || n == 0) return false;
+    p += n;
+    count -= n;
+  }
+  return true;
+}
+
 ProcessEnd EndOf(DWORD code) {
   // Unhandled exceptions end a process with their code, all of the 0xC0000000 class.
   return (code & 0xC0000000u) == 0xC0000000u ? ProcessEnd{true, code} : ProcessEnd{false, code};
@@ -36,57 +52,48 @@ ProcessEnd EndOf(DWORD code) {
 }  // namespace
 
 struct ChildProcess::Impl {
-  HANDLE process = nullptr;
-  HANDLE pipe = INVALID_HANDLE_VALUE;
-  HANDLE event = nullptr;
+  win::Handle process;
+  win::Handle pipe;
+  win::Handle event;
   bool finished = false;
   ProcessEnd end;
 };
 
 ChildProcess::ChildProcess() : impl_(std::make_unique<Impl>()) {}
-ChildProcess::~ChildProcess() {
-  Finish();
-  if (impl_->event) ::CloseHandle(impl_->event);
-}
+ChildProcess::~ChildProcess() { Finish(); }
 
 bool ChildProcess::Start(const std::string& program) {
   static LONG counter = 0;
   const std::wstring name = L"\\\\.\\pipe\\korspi-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                             std::to_wstring(::InterlockedIncrement(&counter)) + L"-" +
                             std::to_wstring(::GetTickCount());
-  HANDLE server = ::CreateNamedPipeW(
+  win::Handle server(::CreateNamedPipeW(
       name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr);
-  if (server == INVALID_HANDLE_VALUE) return false;
+      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr));
+  if (!server) return false;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE client =
-      ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
-  if (client == INVALID_HANDLE_VALUE) {
-    ::CloseHandle(server);
-    return false;
-  }
+  win::Handle client(
+      ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
+  if (!client) return false;
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = client;
-  si.hStdOutput = client;
+  si.hStdInput = client.get();
+  si.hStdOutput = client.get();
   si.hStdError = nullptr;
   PROCESS_INFORMATION pi{};
   std::wstring exe = Wide(program);
   std::wstring commandLine = L"\"" + exe + L"\"";
   BOOL ok = ::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
                              CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &si, &pi);
-  ::CloseHandle(client);
-  if (!ok) {
-    ::CloseHandle(server);
-    return false;
-  }
+  client.reset();  // the helper holds its own copy
+  if (!ok) return false;
+  impl_->process.reset(pi.hProcess);
+  const win::Handle thread(pi.hThread);
   if (HANDLE job = HelperJob()) ::AssignProcessToJobObject(job, pi.hProcess);
   ::ResumeThread(pi.hThread);
-  ::CloseHandle(pi.hThread);
-  impl_->process = pi.hProcess;
-  impl_->pipe = server;
-  if (!impl_->event) impl_->event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  impl_->pipe = std::move(server);
+  if (!impl_->event) impl_->event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   impl_->finished = false;
   return true;
 }
@@ -94,71 +101,62 @@ bool ChildProcess::Start(const std::string& program) {
 bool ChildProcess::Running() const { return impl_->process && !impl_->finished; }
 
 bool ChildProcess::Write(const void* data, size_t count) {
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (count > 0) {
+  return MoveAll(static_cast<const uint8_t*>(data), count, [this](const uint8_t* p, DWORD part, DWORD& n) {
     OVERLAPPED ov{};
-    ov.hEvent = impl_->event;
-    ::ResetEvent(impl_->event);
-    DWORD n = 0;
-    const DWORD part = count > 0x100000 ? 0x100000 : static_cast<DWORD>(count);
-    if (!::WriteFile(impl_->pipe, p, part, nullptr, &ov) && ::GetLastError() != ERROR_IO_PENDING)
+    ov.hEvent = impl_->event.get();
+    ::ResetEvent(impl_->event.get());
+    if (!::WriteFile(impl_->pipe.get(), p, part, nullptr, &ov) && ::GetLastError() != ERROR_IO_PENDING)
       return false;
-    if (!::GetOverlappedResult(impl_->pipe, &ov, &n, TRUE) || n == 0) return false;
-    p += n;
-    count -= n;
-  }
-  return true;
+    return ::GetOverlappedResult(impl_->pipe.get(), &ov, &n, TRUE) != FALSE;
+  });
 }
 
 ReadStatus ChildProcess::ReadSome(void* data, size_t capacity, size_t& got, int timeoutMs) {
   got = 0;
-  if (impl_->pipe == INVALID_HANDLE_VALUE) return ReadStatus::kClosed;
+  if (!impl_->pipe) return ReadStatus::kClosed;
   OVERLAPPED ov{};
-  ov.hEvent = impl_->event;
-  ::ResetEvent(impl_->event);
+  ov.hEvent = impl_->event.get();
+  ::ResetEvent(impl_->event.get());
   DWORD n = 0;
   const DWORD part = capacity > 0x100000 ? 0x100000 : static_cast<DWORD>(capacity);
-  if (!::ReadFile(impl_->pipe, data, part, nullptr, &ov)) {
+  if (!::ReadFile(impl_->pipe.get(), data, part, nullptr, &ov)) {
     const DWORD error = ::GetLastError();
     if (error != ERROR_IO_PENDING) return ReadStatus::kClosed;
-    if (::WaitForSingleObject(impl_->event, static_cast<DWORD>(timeoutMs)) == WAIT_TIMEOUT) {
-      ::CancelIo(impl_->pipe);
+    if (::WaitForSingleObject(impl_->event.get(), static_cast<DWORD>(timeoutMs)) == WAIT_TIMEOUT) {
+      ::CancelIo(impl_->pipe.get());
       // It may have completed meanwhile: the bytes it read are kept.
-      if (::GetOverlappedResult(impl_->pipe, &ov, &n, TRUE) && n > 0) {
+      if (::GetOverlappedResult(impl_->pipe.get(), &ov, &n, TRUE) && n > 0) {
         got = n;
         return ReadStatus::kData;
       }
       return ::GetLastError() == ERROR_BROKEN_PIPE ? ReadStatus::kClosed : ReadStatus::kTimeout;
     }
   }
-  if (!::GetOverlappedResult(impl_->pipe, &ov, &n, TRUE) || n == 0) return ReadStatus::kClosed;
+  if (!::GetOverlappedResult(impl_->pipe.get(), &ov, &n, TRUE) || n == 0) return ReadStatus::kClosed;
   got = n;
   return ReadStatus::kData;
 }
 
 ProcessEnd ChildProcess::Finish() {
-  if (impl_->pipe != INVALID_HANDLE_VALUE) {
-    ::CloseHandle(impl_->pipe);
-    impl_->pipe = INVALID_HANDLE_VALUE;
-  }
+  impl_->pipe.reset();
   if (impl_->process && !impl_->finished) {
+    HANDLE process = impl_->process.get();
     // A helper that is ending is given a moment; one that still runs is ended.
-    if (::WaitForSingleObject(impl_->process, 200) == WAIT_TIMEOUT) {
-      ::TerminateProcess(impl_->process, 1);
-      ::WaitForSingleObject(impl_->process, INFINITE);
+    if (::WaitForSingleObject(process, 200) == WAIT_TIMEOUT) {
+      ::TerminateProcess(process, 1);
+      ::WaitForSingleObject(process, INFINITE);
     }
     DWORD code = 0;
-    ::GetExitCodeProcess(impl_->process, &code);
+    ::GetExitCodeProcess(process, &code);
     impl_->end = EndOf(code);
     impl_->finished = true;
-    ::CloseHandle(impl_->process);
-    impl_->process = nullptr;
+    impl_->process.reset();
   }
   return impl_->end;
 }
 
-uint64_t ChildProcess::Id() const { return impl_->process ? ::GetProcessId(impl_->process) : 0; }
-void* ChildProcess::NativeHandle() const { return impl_->process; }
+uint64_t ChildProcess::Id() const { return impl_->process ? ::GetProcessId(impl_->process.get()) : 0; }
+void* ChildProcess::NativeHandle() const { return impl_->process.get(); }
 
 struct ParentChannel::Impl {
   HANDLE in = nullptr;
@@ -177,27 +175,15 @@ ParentChannel::ParentChannel() : impl_(std::make_unique<Impl>()) {
 ParentChannel::~ParentChannel() = default;
 
 bool ParentChannel::Write(const void* data, size_t count) {
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (count > 0) {
-    DWORD n = 0;
-    const DWORD part = count > 0x100000 ? 0x100000 : static_cast<DWORD>(count);
-    if (!::WriteFile(impl_->out, p, part, &n, nullptr) || n == 0) return false;
-    p += n;
-    count -= n;
-  }
-  return true;
+  return MoveAll(static_cast<const uint8_t*>(data), count, [this](const uint8_t* p, DWORD part, DWORD& n) {
+    return ::WriteFile(impl_->out, p, part, &n, nullptr) != FALSE;
+  });
 }
 
 bool ParentChannel::Read(void* data, size_t count) {
-  auto* p = static_cast<uint8_t*>(data);
-  while (count > 0) {
-    DWORD n = 0;
-    const DWORD part = count > 0x100000 ? 0x100000 : static_cast<DWORD>(count);
-    if (!::ReadFile(impl_->in, p, part, &n, nullptr) || n == 0) return false;
-    p += n;
-    count -= n;
-  }
-  return true;
+  return MoveAll(static_cast<uint8_t*>(data), count, [this](uint8_t* p, DWORD part, DWORD& n) {
+    return ::ReadFile(impl_->in, p, part, &n, nullptr) != FALSE;
+  });
 }
 
 // The program hands the helper handles already made in the helper's own process.
