@@ -89,9 +89,12 @@ void TPicturePreparer::Run() {
     lock.unlock();
 
     // The stamp is taken before the file is read: a change made while it is read shows.
+    // A file larger than the budget is not read ahead at all (its picture is all but certainly
+    // larger still); it loads when asked.  Other pictures are measured once loaded.
     const platform::FileStamp stamp = platform::StampOf(next->Name);
     uint64_t bytes = 0;
-    std::unique_ptr<TGraphic> graphic = stamp.Valid() ? Load(next->Name, bytes) : nullptr;
+    const bool within = stamp.Valid() && uint64_t(stamp.Size) <= (budget_ ? budget_ : DefaultBudget());
+    std::unique_ptr<TGraphic> graphic = within ? Load(next->Name, bytes) : nullptr;
 
     lock.lock();
     running_.reset();
