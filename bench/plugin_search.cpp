@@ -10,6 +10,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,10 +61,41 @@ void LoadUnload(benchmark::State& state) {
   }
 }
 
-// The search with the modules on `runner`; null: through the helper, kept between searches as
-// the program keeps it.
-void SearchWith(benchmark::State& state, std::unique_ptr<spirun::Runner> runner) {
-  spirun::SetCurrent(std::move(runner));
+// Lends a runner that outlives it to the plug-in set, so that one helper serves every
+// repetition as the program keeps it, however the repetitions of the two searches interleave.
+class TLentRunner : public spirun::Runner {
+ public:
+  explicit TLentRunner(spirun::Runner& runner) : runner_(runner) {}
+  spirun::LoadResult Load(const std::string& fileName, uint32_t required) override {
+    return runner_.Load(fileName, required);
+  }
+  void Release(spirun::ModuleId id) override { runner_.Release(id); }
+  void Expect(const std::vector<std::string>& fileNames, uint32_t required) override {
+    runner_.Expect(fileNames, required);
+  }
+  void* Proc(spirun::ModuleId id, const char* name) override { return runner_.Proc(id, name); }
+  int32_t IsSupported(spirun::ModuleId id, const std::string& name,
+                      const uint8_t (&header)[spirun::kHeaderBytes], int32_t offset,
+                      spirun::Fault& fault) override {
+    return runner_.IsSupported(id, name, header, offset, fault);
+  }
+  int32_t GetPictureInfo(spirun::ModuleId id, const spirun::Input& input, spirun::PictureInfo& info,
+                         spirun::Fault& fault) override {
+    return runner_.GetPictureInfo(id, input, info, fault);
+  }
+  int32_t GetPicture(spirun::ModuleId id, bool preview, const spirun::Input& input,
+                     const spirun::Progress& progress, std::unique_ptr<TDecodedPicture>& picture,
+                     spirun::Fault& fault) override {
+    return runner_.GetPicture(id, preview, input, progress, picture, fault);
+  }
+
+ private:
+  spirun::Runner& runner_;
+};
+
+// The search with the modules on `runner`.
+void SearchWith(benchmark::State& state, spirun::Runner& runner) {
+  spirun::SetCurrent(std::make_unique<TLentRunner>(runner));
   TSPIs::SetDefaultGraphicClass(&kBenchGraphic);
   for (auto _ : state) {
     auto set = std::make_unique<TSPIs>(nullptr);
@@ -81,9 +113,14 @@ void SearchWith(benchmark::State& state, std::unique_ptr<spirun::Runner> runner)
   spirun::SetCurrent(nullptr);
 }
 
-void SetSearch(benchmark::State& state) { SearchWith(state, nullptr); }
+// Through the helper, started once and kept between searches as the program keeps it.
+void SetSearch(benchmark::State& state) {
+  static spirun::THelperRunner helper(spirun::THelperRunner::DefaultHelperPath());
+  SearchWith(state, helper);
+}
 void SetSearchInProcess(benchmark::State& state) {
-  SearchWith(state, std::make_unique<spirun::TInProcessRunner>());
+  static spirun::TInProcessRunner inProcess;
+  SearchWith(state, inProcess);
 }
 
 // A fresh helper: started, one plug-in loaded and identified, ended.
@@ -97,13 +134,19 @@ void HelperStart(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  // The machine is shared: the repetitions of all benchmarks run in a random order, so that a
+  // change of load falls on the baseline as much as on what is measured against it.
+  std::vector<char*> args(argv, argv + argc);
+  char interleave[] = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave);
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
   MakeFolder();
   for (auto* b : {benchmark::RegisterBenchmark("load_unload_50", LoadUnload),
                   benchmark::RegisterBenchmark("set_search_50", SetSearch),
                   benchmark::RegisterBenchmark("set_search_50_in_process", SetSearchInProcess),
                   benchmark::RegisterBenchmark("helper_start", HelperStart)})
-    b->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+    b->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
   benchratio::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const char* note = "two loads per library expected";
