@@ -108,6 +108,7 @@ bool THelperRunner::Ensure() {
   pending_.clear();
   known_.clear();
   expected_.clear();
+  owed_.clear();
   return true;
 }
 
@@ -118,6 +119,7 @@ void THelperRunner::Stop() {
   pending_.clear();
   known_.clear();
   expected_.clear();
+  owed_.clear();
 }
 
 void THelperRunner::Lost(Fault& fault, Fault::Kind kind, uint32_t code, const char* entry) {
@@ -145,6 +147,7 @@ bool THelperRunner::Call(const std::string& request, uint32_t expected, const ch
     fault = Fault{Fault::kExited, 0, entry};
     return false;
   }
+  PayOwed();
   auto* control = reinterpret_cast<spiproto::Control*>(control_.Data());
   __atomic_store_n(&control->Abort, 0u, __ATOMIC_RELEASE);
   const uint32_t seen = Load32(&control->Calls);
@@ -233,9 +236,7 @@ bool THelperRunner::LoadKnown(const std::string& fileName, uint32_t required, Lo
   const LoadResult& known = it->second;
   const bool describe = !(required & kLoadOnly) && (known.Bound & required) == required;
   if (describe && !known.Described) return false;
-  spiproto::Writer w(spiproto::kAddRef);
-  w.Str(fileName);
-  if (!child_->Write(w.Done().data(), w.Done().size())) return false;
+  ++owed_[fileName];
   r = known;
   if (!describe) {
     r.Described = r.HasKind = r.HasAbout = false;
@@ -246,10 +247,21 @@ bool THelperRunner::LoadKnown(const std::string& fileName, uint32_t required, Lo
   return true;
 }
 
+void THelperRunner::PayOwed() {
+  for (const auto& owed : owed_) {
+    spiproto::Writer w(spiproto::kAddRef);
+    w.Str(owed.first);
+    for (int i = 0; i < owed.second; ++i)
+      if (!child_ || !child_->Write(w.Done().data(), w.Done().size())) break;  // the next call finds out
+  }
+  owed_.clear();
+}
+
 void THelperRunner::Expect(const std::vector<std::string>& fileNames, uint32_t required) {
   const std::lock_guard<std::recursive_mutex> lock(callLock_);
   DropExpected();
   if (!Ensure()) return;
+  PayOwed();
   for (const std::string& path : fileNames) {
     spiproto::Writer w(spiproto::kLoad);
     w.Str(path).U32(required);
@@ -339,7 +351,12 @@ void THelperRunner::Release(ModuleId id) {
   auto it = modules_.find(id);
   if (it == modules_.end()) return;
   // Only the helper that loaded it holds its reference; a fresh one keeps what calls loaded.
-  if (child_ && child_->Running() && it->second.generation == generation_) {
+  // A reference still owed to the helper is simply not sent: construction lets the plain
+  // module go right after the module of its kind took one more.
+  auto owed = owed_.find(it->second.path);
+  if (it->second.generation == generation_ && owed != owed_.end() && owed->second > 0) {
+    if (--owed->second == 0) owed_.erase(owed);
+  } else if (child_ && child_->Running() && it->second.generation == generation_) {
     spiproto::Writer w(spiproto::kRelease);
     w.Str(it->second.path);
     child_->Write(w.Done().data(), w.Done().size());

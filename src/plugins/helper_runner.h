@@ -105,8 +105,10 @@ class THelperRunner : public Runner {
   // A module of `path` that the running helper holds a reference of.
   bool Holds(const std::string& path) const;
   // The answer for a library the running helper already identified and still holds, fitted to
-  // `required`, with one more reference sent along; false when it must be asked.
+  // `required`, with one more reference owed to the helper; false when it must be asked.
   bool LoadKnown(const std::string& fileName, uint32_t required, LoadResult& r);
+  // Sends the helper the references owed to it, before any call that may use them.
+  void PayOwed();
 
   std::recursive_mutex callLock_;
   std::string helperPath_;
@@ -122,6 +124,8 @@ class THelperRunner : public Runner {
     uint32_t required;
   };
   std::deque<ExpectedLoad> expected_;  // loads sent ahead whose answers are not taken yet
+  // References of loads answered from `known_` that the helper has not been sent yet, by path.
+  std::map<std::string, int> owed_;
   ModuleId next_ = 1;
   // The data of memory attempts, copied once per source.
   platform::SharedMemory data_;
