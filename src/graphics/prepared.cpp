@@ -8,6 +8,7 @@
 #include "picture/bitmap.h"
 #include "picture/picture.h"
 #include "platform/localmem.h"
+#include "platform/process.h"
 #include "plugins/helper_runner.h"
 #include "rtl/exceptions.h"
 
@@ -15,6 +16,7 @@ namespace {
 
 constexpr uint64_t kMaxBudget = uint64_t(256) << 20;
 constexpr auto kWaitSlice = std::chrono::milliseconds(50);
+constexpr int64_t kGraceMs = 200;
 
 // What a loaded picture holds in pixels: a bitmap's rows, else four bytes a pixel.
 uint64_t PixelBytes(TGraphic& graphic) {
@@ -47,6 +49,12 @@ TPicturePreparer::EntryPtr TPicturePreparer::Find(const std::string& name) const
   return nullptr;
 }
 
+void TPicturePreparer::CallOff() {
+  if (callOff_) return;
+  callOffAt_ = platform::MonotonicMs();  // before the flag, which the waiting thread reads first
+  callOff_ = true;
+}
+
 bool TPicturePreparer::Busy() const {
   if (running_) return true;
   return std::any_of(entries_.begin(), entries_.end(),
@@ -55,9 +63,15 @@ bool TPicturePreparer::Busy() const {
 
 std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64_t& bytes) {
   try {
-    // The plug-in calls of this thread stop waiting as soon as the preparation is called off.
-    const spirun::TThreadWaitHook hook([this] { return !callOff_.load(); });
+    // Called off, the plug-in is asked to stop at its next progress call, which keeps its helper
+    // for the calls after it; one that does not stop within kGraceMs is abandoned, and its
+    // helper ended.
+    const spirun::TThreadWaitHook hook(
+        [this] { return !callOff_.load() || platform::MonotonicMs() - callOffAt_.load() < kGraceMs; });
     std::unique_ptr<TGraphic> graphic = NewGraphicFor(name);
+    graphic->OnProgress = [this](TObject*, TProgressStage, uint8_t, bool, TRect&, const std::string&) {
+      if (callOff_.load()) throw EAbort("");
+    };
     graphic->LoadFile(name);
     bytes = PixelBytes(*graphic);
     if (bytes > (budget_ ? budget_ : DefaultBudget())) return nullptr;
@@ -119,7 +133,7 @@ void TPicturePreparer::StopWork(std::unique_lock<std::mutex>& lock) {
                                 [](const EntryPtr& e) { return e->What != State::kReady; }),
                  entries_.end());
   if (running_) {
-    callOff_ = true;
+    CallOff();
     changed_.wait(lock, [&] { return !running_; });
   }
 }
@@ -142,7 +156,7 @@ void TPicturePreparer::Prepare(const std::vector<std::string>& names) {
     }
     for (EntryPtr& e : entries_) {
       if (std::find(wanted.begin(), wanted.end(), e) != wanted.end()) continue;
-      if (e == running_) callOff_ = true;
+      if (e == running_) CallOff();
       dropped.push_back(std::move(e));
     }
     entries_ = std::move(wanted);
@@ -164,7 +178,7 @@ std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const 
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
                                   [&](const EntryPtr& o) { return o != e && o->What != State::kReady; }),
                    entries_.end());
-    if (running_) callOff_ = true;
+    if (running_) CallOff();
     changed_.notify_all();
   }
   while (e && (e->What == State::kWaiting || e->What == State::kRunning)) {
@@ -202,7 +216,7 @@ void TPicturePreparer::Keep(const std::string& name, const platform::FileStamp& 
   const std::lock_guard<std::mutex> lock(lock_);
   for (EntryPtr& o : entries_) {
     if (o->Name != name) continue;
-    if (o == running_) callOff_ = true;
+    if (o == running_) CallOff();
     replaced = std::move(o);
     o = e;
     return;

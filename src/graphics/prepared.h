@@ -91,7 +91,10 @@ class TPicturePreparer {
   std::condition_variable changed_;
   std::vector<EntryPtr> entries_;
   EntryPtr running_;
+  // Under lock_: calls the running preparation off (its plug-in call is first asked to stop).
+  void CallOff();
   std::atomic<bool> callOff_{false};
+  std::atomic<int64_t> callOffAt_{0};
   bool quit_ = false;
   std::thread thread_;
 };
