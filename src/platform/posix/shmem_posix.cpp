@@ -29,9 +29,12 @@ void MapDescriptor(int fd, size_t bytes, uint8_t*& data, size_t& size, intptr_t&
 SharedMemory SharedMemory::Create(size_t bytes) {
   if (bytes == 0) bytes = 1;
   SharedMemory m;
-  int fd = ::memfd_create("korspi", MFD_CLOEXEC);
+  int fd = ::memfd_create("korspi", MFD_CLOEXEC | MFD_ALLOW_SEALING);
   if (fd < 0) return m;
-  if (::ftruncate(fd, static_cast<off_t>(bytes)) != 0) {
+  // Sealed at its size: neither side can shrink a block the other has mapped (touching pages
+  // past a shrunk end would fault), as a Windows section cannot shrink either.
+  if (::ftruncate(fd, static_cast<off_t>(bytes)) != 0 ||
+      ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
     ::close(fd);
     return m;
   }
