@@ -12,14 +12,8 @@ namespace {
 
 // A palette owned until handed over.
 struct PaletteCopy {
-  platform::PaletteHandle handle = nullptr;
-  explicit PaletteCopy(platform::PaletteHandle from) {
-    if (!from) return;
-    const int n = platform::GetPaletteEntries(from, 0, 0, nullptr);
-    std::vector<platform::PaletteEntry> entries(static_cast<size_t>(n > 0 ? n : 0));
-    if (n > 0) platform::GetPaletteEntries(from, 0, n, entries.data());
-    handle = platform::CreatePalette(entries.data(), n > 0 ? n : 0);
-  }
+  platform::PaletteHandle handle;
+  explicit PaletteCopy(platform::PaletteHandle from) : handle(platform::CopyPalette(from)) {}
   ~PaletteCopy() {
     if (handle) platform::DeletePalette(handle);
   }

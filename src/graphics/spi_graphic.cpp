@@ -35,14 +35,8 @@ void TSPIGraphic::UpdateInfo() {
   layout_ = source_->Layout();
   // The colour table follows the header (40 bytes unless the block really holds a larger one)
   // and the masks, whatever biSize says.
-  const int count = std::min(layout_.ColorCount, 65535);  // a LOGPALETTE holds at most this many
-  std::vector<platform::PaletteEntry> entries(static_cast<size_t>(count));
-  const uint8_t* table = info + layout_.HeaderSize + layout_.MaskBytes;
-  for (int i = 0; i < count; ++i) {
-    const uint8_t* q = table + 4 * static_cast<size_t>(i);
-    entries[static_cast<size_t>(i)] = {q[2], q[1], q[0], 0};
-  }
-  cachedPalette_ = platform::CreatePalette(entries.data(), count);
+  cachedPalette_ =
+      platform::PaletteFromColorTable(info + layout_.HeaderSize + layout_.MaskBytes, layout_.ColorCount);
   infoReady_ = true;
 }
 

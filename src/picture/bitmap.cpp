@@ -29,15 +29,6 @@ std::mutex& ImageLock() {
   return lock;
 }
 
-// A copy of the palette's entries as a new palette, or none.
-platform::PaletteHandle CopyPalette(platform::PaletteHandle palette) {
-  if (!palette) return nullptr;
-  int n = platform::GetPaletteEntries(palette, 0, 0, nullptr);
-  std::vector<platform::PaletteEntry> entries(static_cast<size_t>(std::max(n, 0)));
-  if (!entries.empty()) platform::GetPaletteEntries(palette, 0, n, entries.data());
-  return platform::CreatePalette(entries.data(), n);
-}
-
 }  // namespace
 
 TBitmap::TBitmap() = default;
@@ -74,7 +65,7 @@ void TBitmap::CopyFrom(const TGraphic* source) {
     std::lock_guard<std::mutex> guard(ImageLock());
     shared = other->image_;
   }
-  platform::PaletteHandle palette = CopyPalette(other->palette_);
+  platform::PaletteHandle palette = platform::CopyPalette(other->palette_);
   Assign(std::move(shared));
   palette_ = palette;
   if (const_cast<TBitmap*>(other)->Transparent() != Transparent())
@@ -126,9 +117,9 @@ int32_t TBitmap::Width() {
 platform::PaletteHandle TBitmap::Palette() {
   std::shared_ptr<const TBitmapImage> img = image_;
   if (!palette_ && img && !img->colors.empty()) {
-    std::vector<platform::PaletteEntry> entries;
-    for (const RgbQuad& c : img->colors) entries.push_back({c.rgbRed, c.rgbGreen, c.rgbBlue, 0});
-    palette_ = platform::CreatePalette(entries.data(), static_cast<int>(entries.size()));
+    static_assert(sizeof(RgbQuad) == 4, "colour table entries are 4 bytes");
+    palette_ = platform::PaletteFromColorTable(reinterpret_cast<const uint8_t*>(img->colors.data()),
+                                               static_cast<int>(img->colors.size()));
   }
   return palette_;
 }

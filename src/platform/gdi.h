@@ -38,6 +38,11 @@ enum : uint32_t { kSRCCOPY = 0x00CC0020 };
 enum : uint32_t { kSRCAND = 0x008800C6, kSRCINVERT = 0x00660046, kSRCPAINT = 0x00EE0086 };
 
 PaletteHandle CreatePalette(const PaletteEntry* entries, int count);  // LOGPALETTE version 0x300
+// A palette of the `count` colours of a DIB colour table at `table` (blue, green, red and a
+// reserved byte each; at most 65535, what a LOGPALETTE holds), and a new palette with the
+// entries of `palette` (none for none).  Both build on the calls of this seam (palette.cpp).
+PaletteHandle PaletteFromColorTable(const uint8_t* table, int count);
+PaletteHandle CopyPalette(PaletteHandle palette);
 void DeletePalette(PaletteHandle palette);
 // Number of entries of a palette, and a copy of them (GetPaletteEntries).
 int GetPaletteEntries(PaletteHandle palette, int start, int count, PaletteEntry* out);
