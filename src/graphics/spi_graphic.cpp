@@ -193,7 +193,7 @@ std::unique_ptr<TGraphic> TSPIGraphic::BuildBitmap(TGraphicClass bitmapClass, bo
     std::shared_ptr<const uint8_t> block =
         source_ && bitmap->ClassType() == &TBitmap::Class ? source_->FileImage(bytes) : nullptr;
     if (block) {
-      static_cast<TBitmap*>(bitmap.get())->LoadFileImage(std::move(block), bytes);
+      static_cast<TBitmap*>(bitmap.get())->LoadFileImage(block, bytes);
     } else {
       TFileImageStream image(*this);
       bitmap->LoadStream(image);

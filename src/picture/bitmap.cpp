@@ -225,7 +225,7 @@ void TBitmap::LoadStream(TStream& stream) {
   NotifyChanged(this);
 }
 
-void TBitmap::LoadFileImage(std::shared_ptr<const uint8_t> image, size_t bytes) {
+void TBitmap::LoadFileImage(const std::shared_ptr<const uint8_t>& image, size_t bytes) {
   if (!image || bytes == 0) {
     Assign(nullptr);
     return;

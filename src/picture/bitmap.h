@@ -36,7 +36,7 @@ class TBitmap : public TGraphic {
   // Reads the BMP file image of `bytes` bytes at `image`, as LoadStream would.  Rows that lie in
   // it exactly as the bitmap holds them stay there: the bitmap (and every bitmap that shares its
   // image) keeps the block alive instead of copying them.
-  void LoadFileImage(std::shared_ptr<const uint8_t> image, size_t bytes);
+  void LoadFileImage(const std::shared_ptr<const uint8_t>& image, size_t bytes);
   void SaveStream(TStream& stream) override;
   void LoadClipboard(uint16_t format, uintptr_t data, platform::PaletteHandle palette) override;
   void SaveClipboard(uint16_t& format, uintptr_t& data, platform::PaletteHandle& palette) override;
