@@ -3,21 +3,20 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/dib_layout.h"
+
 bool ComputeLayout(const platform::BitmapInfoHeader& h, TDecodedLayout& out) {
   out = TDecodedLayout{};
   const uint16_t bits = h.biBitCount;
   if (h.biSize < 40) return false;
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+  if (!KorDibValidDepth(bits)) return false;
   if (h.biWidth <= 0 || h.biHeight == 0) return false;
-  int64_t colors = h.biClrUsed;
-  if (colors == 0) colors = bits == 1 ? 2 : bits == 4 ? 16 : bits == 8 ? 256 : 0;
+  const int64_t colors = static_cast<int64_t>(KorDibColorEntries(bits, h.biClrUsed));
   // A bit-field picture keeps its three masks between the header and the colours; without them
   // the BMP file image would read the first pixels as masks.
   const int64_t masks = (h.biCompression == platform::kBI_BITFIELDS && (bits == 16 || bits == 32)) ? 12 : 0;
   const int64_t infoSize = 40 + masks + 4 * colors;
-  const int64_t rowBytes = (static_cast<int64_t>(h.biWidth) * bits + 31) / 32 * 4;
-  const int64_t rows = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
-  const int64_t bitsSize = rowBytes * rows;
+  const int64_t bitsSize = static_cast<int64_t>(KorDibImageBytes(h.biWidth, h.biHeight, bits));
   const int64_t limit = std::numeric_limits<int32_t>::max();
   if (infoSize > limit || bitsSize > limit || 14 + infoSize + bitsSize > limit) return false;
   out.Width = h.biWidth;
