@@ -56,18 +56,19 @@ void TForm1::ShowPicture(const std::string& name) {
   toolkit::TLoadWait wait(busyCursor_);
   // Prepared (or being prepared: then waited for, with the window alive) ...
   platform::FileStamp stamp;
-  std::unique_ptr<TGraphic> graphic;
+  std::unique_ptr<TGraphic> previous;
   try {
-    graphic = preparer_->Take(name, std::ref(wait), stamp);
-    if (!graphic) {
+    std::unique_ptr<TGraphic> prepared = preparer_->Take(name, std::ref(wait), stamp);
+    if (prepared) {
+      previous = Image1->Picture().Exchange(std::move(prepared));
+    } else {
       // ... or loaded now, no preparation running meanwhile.  A bitmap reads without calling
       // back, so a large one shows the busy cursor from the start.
       stamp = platform::StampOf(name);
       constexpr int64_t kLargeFile = int64_t(8) << 20;
       if (stamp.Size > kLargeFile) wait.Busy();
       const spirun::TThreadWaitHook hook(std::ref(wait));
-      graphic = NewGraphicFor(name);
-      graphic->LoadFile(name);
+      previous = Image1->Picture().LoadFile(name);
     }
   } catch (...) {
     // Reported (or abandoned); stepping on from here should still find the neighbours ready.
@@ -75,7 +76,6 @@ void TForm1::ShowPicture(const std::string& name) {
     throw;
   }
   // The picture stepped away from stays at hand for a step back.
-  std::unique_ptr<TGraphic> previous = Image1->Picture().Exchange(std::move(graphic));
   if (previous && !shownName_.empty()) preparer_->Keep(shownName_, shownStamp_, std::move(previous));
   shownName_ = name;
   shownStamp_ = stamp;

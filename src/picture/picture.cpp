@@ -109,12 +109,12 @@ std::unique_ptr<TGraphic> NewGraphicFor(const std::string& fileName) {
   return g;
 }
 
-void TPicture::LoadFile(const std::string& fileName) {
+std::unique_ptr<TGraphic> TPicture::LoadFile(const std::string& fileName) {
   std::unique_ptr<TGraphic> g = NewGraphicFor(fileName);
   g->OnProgress = [this](TObject* sender, TProgressStage stage, uint8_t percent, bool redraw, TRect& r,
                          const std::string& msg) { ReportProgress(sender, stage, percent, redraw, r, msg); };
   g->LoadFile(fileName);  // on failure g is destroyed and the picture keeps what it had
-  TakeOwnership(std::move(g));
+  return Exchange(std::move(g));
 }
 
 std::unique_ptr<TGraphic> TPicture::Exchange(std::unique_ptr<TGraphic> graphic) {

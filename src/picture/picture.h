@@ -57,7 +57,8 @@ class TPicture : public TObject {
                              TGraphicClass graphicClass);
   static void UnregisterFormatClass(TGraphicClass graphicClass);
 
-  void LoadFile(const std::string& fileName);  // replaces the graphic only on success
+  // Replaces the graphic only on success, and hands back the one it held.
+  std::unique_ptr<TGraphic> LoadFile(const std::string& fileName);
   // Makes a graphic loaded elsewhere this picture's own, as a load would have, and hands back
   // the one it held, no longer tied to this picture.
   std::unique_ptr<TGraphic> Exchange(std::unique_ptr<TGraphic> graphic);
