@@ -10,22 +10,6 @@ KOR_DEFINE_GRAPHIC_CLASS(TSPIBitmap, TBitmap);
 
 namespace {
 
-// A palette owned until handed over.
-struct PaletteCopy {
-  platform::PaletteHandle handle;
-  explicit PaletteCopy(platform::PaletteHandle from) : handle(platform::CopyPalette(from)) {}
-  ~PaletteCopy() {
-    if (handle) platform::DeletePalette(handle);
-  }
-  PaletteCopy(const PaletteCopy&) = delete;
-  PaletteCopy& operator=(const PaletteCopy&) = delete;
-  platform::PaletteHandle Release() {
-    platform::PaletteHandle h = handle;
-    handle = nullptr;
-    return h;
-  }
-};
-
 enum class LoadKind { kFile, kStream };
 
 std::unique_ptr<TGraphic> TryLoad(LoadKind kind, TGraphicClass pluginClass, TStream* stream,
@@ -151,10 +135,10 @@ void TSPIBitmap::TakeGraphic(std::unique_ptr<TGraphic> graphic) {
   if (!graphic) throw EInvalidGraphic(msg::kSusieCouldNotDecode);
   if (graphic->InheritsFrom(&TSPIGraphic::Class)) {
     auto* spi = static_cast<TSPIGraphic*>(graphic.get());
-    PaletteCopy palette(spi->FourBitPixels() ? spi->Palette() : nullptr);
+    platform::OwnedPalette palette(platform::CopyPalette(spi->FourBitPixels() ? spi->Palette() : nullptr));
     std::unique_ptr<TGraphic> bitmap = spi->MakeBitmapAndRelease(BaseBitmapClass());
     CopyFrom(bitmap.get());
-    if (palette.handle) SetPalette(palette.Release());
+    if (palette) SetPalette(palette.release());
   } else {
     CopyFrom(graphic.get());
   }
@@ -166,8 +150,8 @@ void TSPIBitmap::CopyFrom(const TGraphic* source) {
     std::unique_ptr<TGraphic> bitmap = spi->MakeBitmap(BaseBitmapClass());
     TBitmap::CopyFrom(bitmap.get());
     if (spi->FourBitPixels()) {
-      PaletteCopy palette(spi->Palette());
-      if (palette.handle) SetPalette(palette.Release());
+      platform::OwnedPalette palette(platform::CopyPalette(spi->Palette()));
+      if (palette) SetPalette(palette.release());
     }
     return;
   }

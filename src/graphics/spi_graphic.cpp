@@ -13,10 +13,7 @@ TSPIGraphic::~TSPIGraphic() { ReleasePicture(); }
 
 void TSPIGraphic::ReleasePicture() {
   source_.reset();
-  if (cachedPalette_) {
-    platform::DeletePalette(cachedPalette_);
-    cachedPalette_ = nullptr;
-  }
+  cachedPalette_.reset();
   infoReady_ = false;
 }
 
@@ -25,7 +22,7 @@ bool TSPIGraphic::IsEmpty() { return !source_ || source_->IsEmpty(); }
 void TSPIGraphic::UpdateInfo() {
   if (infoReady_) return;
   layout_ = TDecodedLayout{};
-  cachedPalette_ = nullptr;
+  cachedPalette_.reset();
   if (IsEmpty()) {
     infoReady_ = true;
     return;
@@ -35,8 +32,8 @@ void TSPIGraphic::UpdateInfo() {
   layout_ = source_->Layout();
   // The colour table follows the header (40 bytes unless the block really holds a larger one)
   // and the masks, whatever biSize says.
-  cachedPalette_ =
-      platform::PaletteFromColorTable(info + layout_.HeaderSize + layout_.MaskBytes, layout_.ColorCount);
+  cachedPalette_.reset(
+      platform::PaletteFromColorTable(info + layout_.HeaderSize + layout_.MaskBytes, layout_.ColorCount));
   infoReady_ = true;
 }
 
@@ -52,7 +49,7 @@ int32_t TSPIGraphic::Height() {
 
 platform::PaletteHandle TSPIGraphic::Palette() {
   UpdateInfo();
-  return cachedPalette_;
+  return cachedPalette_.get();
 }
 
 bool TSPIGraphic::FourBitPixels() {

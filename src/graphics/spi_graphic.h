@@ -8,6 +8,7 @@
 #include <string>
 
 #include "graphics/spi_decode.h"
+#include "platform/gdi.h"
 #include "picture/graphic.h"
 
 class TSPIGraphic : public TGraphic {
@@ -76,7 +77,7 @@ class TSPIGraphic : public TGraphic {
 
   std::unique_ptr<TInSPIAbleData> source_;
   TDecodedLayout layout_;
-  platform::PaletteHandle cachedPalette_ = nullptr;
+  platform::OwnedPalette cachedPalette_;
   bool infoReady_ = false;
 };
 

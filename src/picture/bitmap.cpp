@@ -33,9 +33,7 @@ std::mutex& ImageLock() {
 
 TBitmap::TBitmap() = default;
 
-TBitmap::~TBitmap() {
-  if (palette_) platform::DeletePalette(palette_);
-}
+TBitmap::~TBitmap() = default;
 
 void TBitmap::Assign(std::shared_ptr<const TBitmapImage> image) {
   std::shared_ptr<const TBitmapImage> old;
@@ -44,8 +42,7 @@ void TBitmap::Assign(std::shared_ptr<const TBitmapImage> image) {
     old = std::move(image_);
     image_ = std::move(image);
   }
-  if (palette_) platform::DeletePalette(palette_);
-  palette_ = nullptr;
+  palette_.reset();
 }
 
 void TBitmap::CopyFrom(const TGraphic* source) {
@@ -65,9 +62,9 @@ void TBitmap::CopyFrom(const TGraphic* source) {
     std::lock_guard<std::mutex> guard(ImageLock());
     shared = other->image_;
   }
-  platform::PaletteHandle palette = platform::CopyPalette(other->palette_);
+  platform::OwnedPalette palette(platform::CopyPalette(other->palette_.get()));
   Assign(std::move(shared));
-  palette_ = palette;
+  palette_ = std::move(palette);
   if (const_cast<TBitmap*>(other)->Transparent() != Transparent())
     TGraphic::SetTransparent(const_cast<TBitmap*>(other)->Transparent());
   NotifyChanged(this);
@@ -118,13 +115,16 @@ platform::PaletteHandle TBitmap::Palette() {
   std::shared_ptr<const TBitmapImage> img = image_;
   if (!palette_ && img && !img->colors.empty()) {
     static_assert(sizeof(RgbQuad) == 4, "colour table entries are 4 bytes");
-    palette_ = platform::PaletteFromColorTable(reinterpret_cast<const uint8_t*>(img->colors.data()),
-                                               static_cast<int>(img->colors.size()));
+    palette_.reset(platform::PaletteFromColorTable(reinterpret_cast<const uint8_t*>(img->colors.data()),
+                                                   static_cast<int>(img->colors.size())));
   }
-  return palette_;
+  return palette_.get();
 }
 
 void TBitmap::SetPalette(platform::PaletteHandle palette) {
+  // The bitmap takes the palette over and frees it with its own.  It is taken before the image
+  // changes (which drops the palette held), so that the bitmap's own palette handed back stays.
+  platform::OwnedPalette taken(palette && palette == palette_.get() ? palette_.release() : palette);
   std::shared_ptr<const TBitmapImage> img = image_;
   if (img && img->header.biBitCount <= 8 && palette) {
     auto copy = CloneImage(*img);
@@ -138,9 +138,7 @@ void TBitmap::SetPalette(platform::PaletteHandle palette) {
   } else if (img && img->fileBytes) {
     Assign(CloneImage(*img));  // the display changes: the kept file no longer stands for it
   }
-  // The bitmap takes the palette over and frees it with its own.
-  if (palette_ && palette_ != palette) platform::DeletePalette(palette_);
-  palette_ = palette;
+  palette_ = std::move(taken);
   NotifyChanged(this);
 }
 
@@ -243,7 +241,7 @@ void TBitmap::SaveStream(TStream& stream) {
     return;
   }
   if (!img->HasPixels()) return;
-  WriteImage(*img, palette_, stream);
+  WriteImage(*img, palette_.get(), stream);
 }
 
 void TBitmap::LoadClipboard(uint16_t, uintptr_t, platform::PaletteHandle) { InvalidBitmap(); }

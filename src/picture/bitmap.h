@@ -9,6 +9,7 @@
 
 #include "picture/graphic.h"
 #include "platform/dib.h"
+#include "platform/gdi.h"
 
 // One device-independent image; bitmaps that CopyFrom each other share one until either
 // changes (copy on write under one program-wide lock).
@@ -63,7 +64,7 @@ class TBitmap : public TGraphic {
  private:
   void Assign(std::shared_ptr<const TBitmapImage> image);
   std::shared_ptr<const TBitmapImage> image_;
-  platform::PaletteHandle palette_ = nullptr;
+  platform::OwnedPalette palette_;  // made from the colour table on first request, or set
 };
 
 #endif

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <type_traits>
 
 // A palette, null for none: the system's HPALETTE on Win32, the software canvas's entry list
 // natively.  Both are named here without their definitions, so the seam needs no system header.
@@ -44,6 +46,11 @@ PaletteHandle CreatePalette(const PaletteEntry* entries, int count);  // LOGPALE
 PaletteHandle PaletteFromColorTable(const uint8_t* table, int count);
 PaletteHandle CopyPalette(PaletteHandle palette);
 void DeletePalette(PaletteHandle palette);
+// Owns one palette and deletes it with itself.
+struct PaletteDeleter {
+  void operator()(PaletteHandle palette) const { DeletePalette(palette); }
+};
+using OwnedPalette = std::unique_ptr<std::remove_pointer_t<PaletteHandle>, PaletteDeleter>;
 // Number of entries of a palette, and a copy of them (GetPaletteEntries).
 int GetPaletteEntries(PaletteHandle palette, int start, int count, PaletteEntry* out);
 PaletteHandle SelectPalette(Surface& surface, PaletteHandle palette, bool forceBackground);

@@ -156,6 +156,10 @@ TEST(BitmapPalette, MadeFromTheColourTableAndReplacedByWrite) {
   platform::PaletteEntry e{};
   platform::GetPaletteEntries(p, 40, 1, &e);
   EXPECT_EQ(e.peRed, 40);
+  // Its own palette handed back stays alive and is the one held.
+  bmp.SetPalette(p);
+  ASSERT_EQ(bmp.Palette(), p);
+  EXPECT_EQ(platform::GetPaletteEntries(p, 0, 0, nullptr), 256);
 
   const platform::PaletteEntry two[2] = {{255, 0, 0, 0}, {0, 0, 255, 0}};
   int changes = 0;
