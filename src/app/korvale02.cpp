@@ -6,7 +6,6 @@
 #include "platform/files.h"
 #include "rtl/streams.h"
 #include "toolkit/application.h"
-#include "toolkit/handles.h"
 
 TForm1* Form1 = nullptr;
 

@@ -5,6 +5,7 @@
 #define KORVALE_PLATFORM_FILES_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -33,6 +34,20 @@ int64_t FileWrite(FileHandle f, const void* buffer, int64_t count);
 // origin 0 begin, 1 current, 2 end; returns the new position or -1.
 int64_t FileSeek(FileHandle f, int64_t offset, int origin);
 void FileClose(FileHandle f);
+
+// Owns an open file and closes it with itself.
+class File {
+ public:
+  explicit File(FileHandle f = kInvalidFile) : f_(f) {}
+  ~File() { FileClose(f_); }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  FileHandle Get() const { return f_; }
+  explicit operator bool() const { return f_ != kInvalidFile; }
+
+ private:
+  FileHandle f_;
+};
 
 // The error code of the last failed call on this thread.
 int LastError();
@@ -90,7 +105,7 @@ class FileFinder {
 
  private:
   struct Impl;
-  Impl* impl_;
+  std::unique_ptr<Impl> impl_;
 };
 
 // Names that come in full Unicode (as UTF-8: a wide command line, a drop, a dialog) meet the

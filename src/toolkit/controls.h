@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/handles.h"
 #include "rtl/classes.h"
 #include "rtl/format.h"
-#include "toolkit/handles.h"
 
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 using TShiftState = unsigned;

@@ -91,7 +91,7 @@ TEST_F(ViewerTest, MenusShowItemsWithAcceleratorsShortcutNamesAndSeparators) {
   const char* titles[] = {"ファイル(&Z)", "操作(&Y)", "ヘルプ(&X)"};
   for (int m = 0; m < 3; ++m) {
     EXPECT_EQ(f.ActionManager1->ActionBar()[static_cast<size_t>(m)].Caption, titles[m]);
-    toolkit::MenuHandle popup = bar.BuildPopup(m);
+    platform::win::Menu popup = bar.BuildPopup(m);
     ASSERT_EQ(::GetMenuItemCount(popup.get()), static_cast<int>(expected[static_cast<size_t>(m)].size()));
     for (int i = 0; i < ::GetMenuItemCount(popup.get()); ++i) {
       const bool separator =

@@ -201,12 +201,18 @@ std::string SystemDirectory() { return FromHost("/usr/lib"); }
 std::string WindowsDirectory() { return FromHost("/usr"); }
 
 struct FileFinder::Impl {
+  Impl() = default;
+  ~Impl() {
+    if (dir) ::closedir(dir);
+  }
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
   DIR* dir = nullptr;
   std::string folder;   // host form, with trailing "/"
   std::string pattern;  // name part
 };
 
-FileFinder::FileFinder(const std::string& pattern) : impl_(new Impl) {
+FileFinder::FileFinder(const std::string& pattern) : impl_(std::make_unique<Impl>()) {
   std::string host = ToHost(pattern);
   size_t slash = host.rfind('/');
   impl_->folder = slash == std::string::npos ? std::string() : host.substr(0, slash + 1);
@@ -215,10 +221,7 @@ FileFinder::FileFinder(const std::string& pattern) : impl_(new Impl) {
   if (!impl_->dir) SetError();
 }
 
-FileFinder::~FileFinder() {
-  if (impl_->dir) ::closedir(impl_->dir);
-  delete impl_;
-}
+FileFinder::~FileFinder() = default;
 
 bool FileFinder::Next(FindEntry& entry) {
   if (!impl_->dir) return false;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -159,23 +160,20 @@ std::string WindowsDirectory() {
 }
 
 struct FileFinder::Impl {
-  HANDLE find = INVALID_HANDLE_VALUE;
+  win::FindHandle find;
   WIN32_FIND_DATAW first;
   bool have_first = false;
 };
 
 // The search runs on the wide functions, so that a name the ANSI code page cannot write is
 // reported by its short form (which every ANSI function opens) instead of a name with "?" in it.
-FileFinder::FileFinder(const std::string& pattern) : impl_(new Impl) {
-  impl_->find = ::FindFirstFileW(WideFrom(CP_ACP, pattern).c_str(), &impl_->first);
-  impl_->have_first = impl_->find != INVALID_HANDLE_VALUE;
+FileFinder::FileFinder(const std::string& pattern) : impl_(std::make_unique<Impl>()) {
+  impl_->find.reset(::FindFirstFileW(WideFrom(CP_ACP, pattern).c_str(), &impl_->first));
+  impl_->have_first = static_cast<bool>(impl_->find);
   if (!impl_->have_first) SetError();
 }
 
-FileFinder::~FileFinder() {
-  if (impl_->find != INVALID_HANDLE_VALUE) ::FindClose(impl_->find);
-  delete impl_;
-}
+FileFinder::~FileFinder() = default;
 
 bool FileFinder::Next(FindEntry& entry) {
   WIN32_FIND_DATAW d;
@@ -183,7 +181,7 @@ bool FileFinder::Next(FindEntry& entry) {
     if (impl_->have_first) {
       d = impl_->first;
       impl_->have_first = false;
-    } else if (impl_->find == INVALID_HANDLE_VALUE || !::FindNextFileW(impl_->find, &d)) {
+    } else if (!impl_->find || !::FindNextFileW(impl_->find.get(), &d)) {
       return false;
     }
     if (wcscmp(d.cFileName, L".") == 0 || wcscmp(d.cFileName, L"..") == 0) continue;

@@ -1,7 +1,7 @@
 // Owners of Win32 resources, for every part of the program built for Windows (the platform's
 // win32 half, the toolkit, the plug-ins and tools): kernel handles, GDI objects, device
 // contexts and the objects selected into them, palettes, menus, metafiles, libraries, local
-// and global memory and their locks, mapped views and COM on a thread.  Each releases its
+// and global memory and their locks, mapped views, file searches and COM on a thread.  Each releases its
 // resource exactly once when it goes out of scope; the owners move and never copy.
 #ifndef KORVALE_PLATFORM_WIN32_HANDLES_H
 #define KORVALE_PLATFORM_WIN32_HANDLES_H
@@ -80,6 +80,11 @@ struct LocalTraits : NullEmpty<HLOCAL> {
 struct GlobalTraits : NullEmpty<HGLOBAL> {
   static void Release(HGLOBAL h) { ::GlobalFree(h); }
 };
+struct FindTraits {
+  static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+  static bool Valid(HANDLE h) { return h != INVALID_HANDLE_VALUE; }
+  static void Release(HANDLE h) { ::FindClose(h); }
+};
 struct ViewTraits : NullEmpty<void*> {
   static void Release(void* p) { ::UnmapViewOfFile(p); }
 };
@@ -98,6 +103,7 @@ using Library = Unique<HMODULE, LibraryTraits>;   // LoadLibrary
 using LocalMemory = Unique<HLOCAL, LocalTraits>;  // LocalAlloc, and blocks the system allocates so
 using GlobalMemory = Unique<HGLOBAL, GlobalTraits>;
 using MappedView = Unique<void*, ViewTraits>;  // MapViewOfFile
+using FindHandle = Unique<HANDLE, FindTraits>;  // FindFirstFile
 
 // A window's device context from GetDC (the screen's for a null window), released with ReleaseDC.
 class WindowDC {

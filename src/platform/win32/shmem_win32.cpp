@@ -1,6 +1,9 @@
 #include <windows.h>
 
+#include <utility>
+
 #include "platform/shmem.h"
+#include "platform/win32/handles.h"
 
 namespace platform {
 
@@ -8,15 +11,12 @@ PeerProcess PeerProcess::Self() { return PeerProcess{::GetCurrentProcessId(), nu
 
 namespace {
 // Maps the mapping, which the block owns from then on (it is closed on failure).
-void MapHandle(HANDLE h, size_t bytes, uint8_t*& data, size_t& size, intptr_t& handle) {
-  void* p = ::MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, bytes);
-  if (!p) {
-    ::CloseHandle(h);
-    return;
-  }
-  data = static_cast<uint8_t*>(p);
+void MapHandle(win::Handle mapping, size_t bytes, uint8_t*& data, size_t& size, intptr_t& handle) {
+  win::MappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, bytes));
+  if (!view) return;
+  data = static_cast<uint8_t*>(view.release());
   size = bytes;
-  handle = reinterpret_cast<intptr_t>(h);
+  handle = reinterpret_cast<intptr_t>(mapping.release());
 }
 }  // namespace
 
@@ -24,9 +24,9 @@ SharedMemory SharedMemory::Create(size_t bytes) {
   if (bytes == 0) bytes = 1;
   SharedMemory m;
   const uint64_t size = bytes;
-  HANDLE h = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
-                                  static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), nullptr);
-  if (h) MapHandle(h, bytes, m.data_, m.size_, m.handle_);
+  win::Handle mapping(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                           static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), nullptr));
+  if (mapping) MapHandle(std::move(mapping), bytes, m.data_, m.size_, m.handle_);
   return m;
 }
 
@@ -42,7 +42,7 @@ SharedMemory SharedMemory::Open(const PeerProcess& owner, uint64_t token, size_t
     h = mine;
   }
   // A view larger than the mapping fails, so a size the peer overstated is refused here.
-  MapHandle(h, bytes, m.data_, m.size_, m.handle_);
+  MapHandle(win::Handle(h), bytes, m.data_, m.size_, m.handle_);
   return m;
 }
 
@@ -56,8 +56,11 @@ uint64_t SharedMemory::Lend(const PeerProcess& to) const {
 }
 
 void SharedMemory::Reset() {
-  if (data_) ::UnmapViewOfFile(data_);
-  if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  // The view goes first, then the mapping.
+  win::Handle mapping(handle_ != -1 ? reinterpret_cast<HANDLE>(handle_) : nullptr);
+  win::MappedView view(data_);
+  view.reset();
+  mapping.reset();
   data_ = nullptr;
   size_ = 0;
   handle_ = -1;
