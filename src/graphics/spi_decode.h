@@ -1,6 +1,6 @@
-// Decode sources: the origin of one picture (a file by its path, or a stream's contents with a
-// name), the loop that asks the Susie import plug-ins to decode it, and the two local-memory
-// blocks of the decoded picture, which the source owns and frees.
+// The decode loop: asks the Susie import plug-ins in turn to decode one picture and holds the
+// picture that passed the checks (its blocks, which the source owns and frees).  Where the
+// picture's data comes from is the job of the two sources (graphics/spi_sources.h).
 #ifndef KORVALE_GRAPHICS_SPI_DECODE_H
 #define KORVALE_GRAPHICS_SPI_DECODE_H
 
@@ -18,7 +18,6 @@
 #include "plugins/spi.h"
 #include "plugins/spi_api.h"
 #include "rtl/exceptions.h"
-#include "rtl/streams.h"
 
 namespace msg {
 inline constexpr const char kLoadingBySusie[] = "Loading Graphic by Susie Plugin";
@@ -111,38 +110,6 @@ class TInSPIAbleData : public TObject {
   // A failure of the progress listener other than EAbort, carried across the plug-in's frames
   // and rethrown once the plug-in has returned.
   std::exception_ptr pendingFailure_;
-};
-
-// The plug-ins open the file themselves, by its name.
-class TInSPIAbleFromFile : public TInSPIAbleData {
- public:
-  TInSPIAbleFromFile(TObject* owner, const std::string& fileName);
-
- protected:
-  void ReadHeader(uint8_t* buffer, int32_t count) override;
-  bool Locate(int32_t offset, spirun::Input& input) override;
-};
-
-// The plug-ins get the stream's whole contents in memory: a memory stream's own buffer, any
-// other stream copied once.
-class TInSPIAbleFromStream : public TInSPIAbleData {
- public:
-  TInSPIAbleFromStream(TObject* owner, TStream& stream, const std::string& fileName);
-  ~TInSPIAbleFromStream() override;
-
-  const uint8_t* Memory() const { return memory_; }
-  int32_t Size() const { return size_; }
-  bool OwnsCopy() const { return ownedCopy_ != nullptr; }
-
- protected:
-  void ReadHeader(uint8_t* buffer, int32_t count) override;
-  // A memory source shorter than the offset has nothing there: the attempt is skipped.
-  bool Locate(int32_t offset, spirun::Input& input) override;
-
- private:
-  const uint8_t* memory_ = nullptr;
-  int32_t size_ = 0;
-  std::unique_ptr<TMemoryStream> ownedCopy_;
 };
 
 #endif

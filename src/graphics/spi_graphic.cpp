@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "graphics/spi_sources.h"
 #include "picture/bitmap.h"
 #include "platform/gdi.h"
 

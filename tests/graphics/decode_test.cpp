@@ -8,6 +8,7 @@
 #include "../../spi/decode/kvp_format.h"
 #include "graphics/decode_fixtures.h"
 #include "graphics/spi_decode.h"
+#include "graphics/spi_sources.h"
 #include "rtl/exceptions.h"
 #include "rtl/streams.h"
 
