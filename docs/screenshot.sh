@@ -11,9 +11,6 @@ lang=${2:-ja_JP.UTF-8}
 wine=/usr/lib/wine/wine64
 export WINEARCH=win64 WINEPREFIX=$build/screenshot-prefix WINEDEBUG=-all
 scripts/wine-prefix "$WINEPREFIX"
-# The frame's caption buttons are glyphs of Wine's Marlett font; this Wine does not find it in
-# its data folder, so the prefix gets a copy.
-cp -n /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 
 pictures=$WINEPREFIX/drive_c/users/Public/Pictures
 mkdir -p "$pictures"
