@@ -12,15 +12,10 @@ TInSPIAbleFromFile::TInSPIAbleFromFile(TObject* owner, const std::string& fileNa
     : TInSPIAbleData(owner, fileName) {}
 
 void TInSPIAbleFromFile::ReadHeader(uint8_t* buffer, int32_t count) {
-  // Any failure leaves the zeros: the plug-ins are asked all the same.
+  // FileRead reads on to the count or the end of the file; any failure leaves the zeros: the
+  // plug-ins are asked all the same.
   const platform::File f(platform::FileOpenRead(FileName()));
-  if (!f) return;
-  int64_t done = 0;
-  while (done < count) {
-    const int64_t n = platform::FileRead(f.Get(), buffer + done, count - done);
-    if (n <= 0) break;
-    done += n;
-  }
+  if (f) platform::FileRead(f.Get(), buffer, count);
 }
 
 bool TInSPIAbleFromFile::Locate(int32_t offset, spirun::Input& input) {
