@@ -21,7 +21,7 @@ foreach(_kor_target Korvale2 korconv korspi)
   endif()
 endforeach()
 if(TARGET ifwic)
-  install(FILES $<TARGET_FILE:ifwic> DESTINATION .)
+  install(TARGETS ifwic RUNTIME DESTINATION .)
 endif()
 
 set(CPACK_GENERATOR ZIP)
