@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "graphics/spi_decode.h"
 #include "picture/bitmap.h"
 #include "picture/picture.h"
 #include "platform/localmem.h"
@@ -61,7 +62,8 @@ bool TPicturePreparer::Busy() const {
                      [](const EntryPtr& e) { return e->What == State::kWaiting; });
 }
 
-std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64_t& bytes) {
+std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64_t& bytes,
+                                                 std::exception_ptr& fault) {
   try {
     // Called off, the plug-in is asked to stop at its next progress call, which keeps its helper
     // for the calls after it; one that does not stop within kGraceMs is abandoned, and its
@@ -76,8 +78,13 @@ std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64
     bytes = PixelBytes(*graphic);
     if (bytes > (budget_ ? budget_ : DefaultBudget())) return nullptr;
     return graphic;
+  } catch (const ESPIPluginFault&) {
+    // Kept for the step onto the file: asking the plug-in again would fault again, after as
+    // long a wait for one that stopped answering.
+    fault = std::current_exception();
+    return nullptr;
   } catch (...) {
-    // Whatever went wrong is the caller's to report when the person steps onto the file.
+    // Whatever else went wrong is the caller's to find and report by its own load.
     return nullptr;
   }
 }
@@ -107,8 +114,9 @@ void TPicturePreparer::Run() {
     // larger still); it loads when asked.  Other pictures are measured once loaded.
     const platform::FileStamp stamp = platform::StampOf(next->Name);
     uint64_t bytes = 0;
+    std::exception_ptr fault;
     const bool within = stamp.Valid() && uint64_t(stamp.Size) <= (budget_ ? budget_ : DefaultBudget());
-    std::unique_ptr<TGraphic> graphic = within ? Load(next->Name, bytes) : nullptr;
+    std::unique_ptr<TGraphic> graphic = within ? Load(next->Name, bytes, fault) : nullptr;
 
     lock.lock();
     running_.reset();
@@ -116,6 +124,7 @@ void TPicturePreparer::Run() {
       next->Stamp = stamp;
       next->Bytes = graphic ? bytes : 0;
       next->What = graphic ? State::kReady : State::kFailed;
+      next->Fault = fault;
       next->Graphic = std::move(graphic);
     }
     changed_.notify_all();
@@ -192,12 +201,14 @@ std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const 
     }
   }
   if (e) entries_.erase(std::remove(entries_.begin(), entries_.end(), e), entries_.end());
-  if (e && e->What == State::kReady && platform::StampOf(name) == e->Stamp) {
+  const bool unchanged = e && (e->What == State::kReady || e->Fault) && platform::StampOf(name) == e->Stamp;
+  if (unchanged && e->What == State::kReady) {
     stamp = e->Stamp;
     return std::move(e->Graphic);
   }
   StopWork(lock);
   lock.unlock();
+  if (unchanged) std::rethrow_exception(e->Fault);
   return nullptr;  // a stale picture in `e` is freed here, outside the lock
 }
 

@@ -2,14 +2,16 @@
 // of ours loads the ones they will most likely ask for next (through the plug-in runner, which
 // takes one call at a time, or the bitmap class for BMP), so that stepping onto them shows them
 // at once.  A prepared picture is handed over only while its file is as it was when the
-// preparation began; a file that failed is never reported here: the caller loads it itself and
-// reports it then.
+// preparation began.  A failure is never reported while preparing: the caller reports it when
+// the person steps onto the file (by its own load, or, when a plug-in faulted on the unchanged
+// file, by raising that fault instead of making the person wait for the plug-in again).
 #ifndef KORVALE_GRAPHICS_PREPARED_H
 #define KORVALE_GRAPHICS_PREPARED_H
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -44,7 +46,9 @@ class TPicturePreparer {
   // with `wait` called about every 50 ms (false from it calls the preparation off and raises
   // EAbort).  None when `name` is not prepared, its preparation failed, its picture was over the
   // budget, or the file changed since; then no preparation runs any more when this returns, so
-  // the caller's own load goes ahead of any.
+  // the caller's own load goes ahead of any.  When a plug-in faulted (crashed, ended its helper,
+  // stopped answering) on the file, unchanged since, that ESPIPluginFault is raised instead: the
+  // same the caller's own load would raise, without a second wait for the plug-in.
   std::unique_ptr<TGraphic> Take(const std::string& name, const std::function<bool()>& wait);
   // The same, with the file's stamp from when the picture was read.
   std::unique_ptr<TGraphic> Take(const std::string& name, const std::function<bool()>& wait,
@@ -74,12 +78,14 @@ class TPicturePreparer {
     platform::FileStamp Stamp;
     std::unique_ptr<TGraphic> Graphic;
     uint64_t Bytes = 0;
+    std::exception_ptr Fault;  // failed: the plug-in's fault, if one faulted
   };
   using EntryPtr = std::shared_ptr<Entry>;
 
   void Run();
-  // Loads one picture in the calling thread; none when it fails or passes the budget.
-  std::unique_ptr<TGraphic> Load(const std::string& name, uint64_t& bytes);
+  // Loads one picture in the calling thread; none when it fails (with `fault` set when a plug-in
+  // faulted) or passes the budget.
+  std::unique_ptr<TGraphic> Load(const std::string& name, uint64_t& bytes, std::exception_ptr& fault);
   // Under lock_: drops every entry that is not ready, calling off the running one, and waits
   // until the thread has let go of it.
   void StopWork(std::unique_lock<std::mutex>& lock);

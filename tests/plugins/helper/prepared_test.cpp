@@ -1,5 +1,5 @@
 // Pictures prepared ahead through the helper: what is handed over is the file as it is when it
-// is asked for, failures stay unreported until the caller loads the file itself, the budget and
+// is asked for, failures stay unreported until the file is asked for, the budget and
 // the number held are kept, and an open the caller makes itself goes ahead of a preparation,
 // even one that hangs in a plug-in.
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 
 #include "graphics/decode_fixtures.h"
 #include "graphics/prepared.h"
+#include "graphics/spi_decode.h"
 #include "picture/picture.h"
 #include "plugins/helper_runner.h"
 #include "rtl/exceptions.h"
@@ -90,6 +91,32 @@ TEST_F(Prepared, HandsOverTheFileAsItIsAndLeavesFailuresToTheCaller) {
   small.WaitIdle();
   EXPECT_FALSE(small.Holds(nameA));
   EXPECT_EQ(small.HeldBytes(), 0u);
+}
+
+TEST_F(Prepared, APluginFaultIsRaisedForTheUnchangedFileWithoutAskingThePluginAgain) {
+  constexpr uint32_t kTrap = 0x8000;  // makes the faulty fixture end its process
+  Use({Core(fs::path(KOR_BINARY_DIR) / "spi" / "faults" / "fault_exit.spi")});
+  Kvp trap = Picture(5, 5, 24);
+  trap.switches = kTrap;
+  const std::string trapName = dir.Write("trap.kvp", trap.File());
+  TPicturePreparer preparer;
+  preparer.Prepare({trapName});
+  preparer.WaitIdle();
+  const int starts = runner_->Starts();
+  try {
+    preparer.Take(trapName, nullptr);
+    ADD_FAILURE() << "no fault raised";
+  } catch (const ESPIPluginFault& e) {
+    EXPECT_NE(std::string(e.what()).find("fault_exit.spi"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(runner_->Starts(), starts);  // the plug-in was not asked again
+
+  // Changed since: the caller loads it anew.
+  preparer.Prepare({trapName});
+  preparer.WaitIdle();
+  trap.width = 6;
+  dir.Write("trap.kvp", trap.File());
+  EXPECT_EQ(preparer.Take(trapName, nullptr), nullptr);
 }
 
 TEST_F(Prepared, AnOpenGoesAheadOfAPreparationThatHangs) {
