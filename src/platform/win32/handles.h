@@ -1,8 +1,8 @@
 // Owners of Win32 resources, for every part of the program built for Windows (the platform's
 // win32 half, the toolkit, the plug-ins and tools): kernel handles, GDI objects, device
 // contexts and the objects selected into them, palettes, menus, metafiles, libraries, local
-// and global memory and their locks, mapped views, file searches and COM on a thread.  Each releases its
-// resource exactly once when it goes out of scope; the owners move and never copy.
+// and global memory and their locks, mapped views, file searches and COM on a thread.  Each
+// releases its resource exactly once when it goes out of scope; the owners move and never copy.
 #ifndef KORVALE_PLATFORM_WIN32_HANDLES_H
 #define KORVALE_PLATFORM_WIN32_HANDLES_H
 
@@ -102,7 +102,7 @@ using EnhMetaFile = Unique<HENHMETAFILE, EnhMetaFileTraits>;
 using Library = Unique<HMODULE, LibraryTraits>;   // LoadLibrary
 using LocalMemory = Unique<HLOCAL, LocalTraits>;  // LocalAlloc, and blocks the system allocates so
 using GlobalMemory = Unique<HGLOBAL, GlobalTraits>;
-using MappedView = Unique<void*, ViewTraits>;  // MapViewOfFile
+using MappedView = Unique<void*, ViewTraits>;   // MapViewOfFile
 using FindHandle = Unique<HANDLE, FindTraits>;  // FindFirstFile
 
 // A window's device context from GetDC (the screen's for a null window), released with ReleaseDC.

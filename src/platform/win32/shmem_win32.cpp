@@ -25,7 +25,8 @@ SharedMemory SharedMemory::Create(size_t bytes) {
   SharedMemory m;
   const uint64_t size = bytes;
   win::Handle mapping(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
-                                           static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), nullptr));
+                                           static_cast<DWORD>(size >> 32), static_cast<DWORD>(size),
+                                           nullptr));
   if (mapping) MapHandle(std::move(mapping), bytes, m.data_, m.size_, m.handle_);
   return m;
 }
