@@ -88,9 +88,9 @@ std::string SysErrorMessage(int code) {
       ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                            FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
                        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  const win::LocalMemory block(text);  // the system allocated the text
   std::string out;
   if (n && text) out.assign(text, n);
-  if (text) ::LocalFree(text);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
     out.pop_back();
   return out;
