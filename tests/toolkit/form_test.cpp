@@ -1,4 +1,4 @@
-// The scrolling form and the picture control on a real window (needs $DISPLAY).
+// The scrolling form, the picture control and a load's wait on a real window (needs $DISPLAY).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,6 +7,7 @@
 #include "rtl/exceptions.h"
 #include "rtl/streams.h"
 #include "toolkit/application.h"
+#include "toolkit/busy_wait.h"
 #include "toolkit/image.h"
 
 namespace {
@@ -171,4 +172,21 @@ TEST_F(FormTest, AnErrorInAHandlerGoesToTheDefaultHandler) {
   ::ReleaseCapture();
   EXPECT_EQ(text, "boom.");
   EXPECT_TRUE(::IsWindow(form->Handle()));
+}
+
+TEST_F(FormTest, ALoadThatTakesAWhileShowsTheBusyCursorAndEscapeAbandonsIt) {
+  const HCURSOR arrow = ::LoadCursor(nullptr, IDC_ARROW), busy = ::LoadCursor(nullptr, IDC_WAIT);
+  ::SetCursor(arrow);
+  bool shown = false;
+  {
+    toolkit::TLoadWait wait(shown);
+    ::Sleep(toolkit::TLoadWait::kBusyAfterMs + 50);
+    EXPECT_TRUE(wait());  // the window's messages are handled and the load goes on
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(::GetCursor(), busy);
+    ::PostMessageW(form->Handle(), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(wait());
+  }
+  EXPECT_FALSE(shown);
+  EXPECT_EQ(::GetCursor(), arrow);
 }
