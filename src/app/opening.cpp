@@ -58,7 +58,7 @@ void TForm1::ShowPicture(const std::string& name) {
   platform::FileStamp stamp;
   std::unique_ptr<TGraphic> previous;
   try {
-    std::unique_ptr<TGraphic> prepared = preparer_->Take(name, std::ref(wait), stamp);
+    std::unique_ptr<TGraphic> prepared = preparer_->Take(name, std::ref(wait), &stamp);
     if (prepared) {
       previous = Image1->Picture().Exchange(std::move(prepared));
     } else {

@@ -50,6 +50,8 @@ TPicturePreparer::EntryPtr TPicturePreparer::Find(const std::string& name) const
   return nullptr;
 }
 
+uint64_t TPicturePreparer::Budget() const { return budget_ ? budget_ : DefaultBudget(); }
+
 void TPicturePreparer::CallOff() {
   if (callOff_) return;
   callOffAt_ = platform::MonotonicMs();  // before the flag, which the waiting thread reads first
@@ -76,7 +78,7 @@ std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64
     };
     graphic->LoadFile(name);
     bytes = PixelBytes(*graphic);
-    if (bytes > (budget_ ? budget_ : DefaultBudget())) return nullptr;
+    if (bytes > Budget()) return nullptr;
     return graphic;
   } catch (const ESPIPluginFault&) {
     // Kept for the step onto the file: asking the plug-in again would fault again, after as
@@ -115,7 +117,7 @@ void TPicturePreparer::Run() {
     const platform::FileStamp stamp = platform::StampOf(next->Name);
     uint64_t bytes = 0;
     std::exception_ptr fault;
-    const bool within = stamp.Valid() && uint64_t(stamp.Size) <= (budget_ ? budget_ : DefaultBudget());
+    const bool within = stamp.Valid() && uint64_t(stamp.Size) <= Budget();
     std::unique_ptr<TGraphic> graphic = within ? Load(next->Name, bytes, fault) : nullptr;
 
     lock.lock();
@@ -173,13 +175,8 @@ void TPicturePreparer::Prepare(const std::vector<std::string>& names) {
   changed_.notify_all();
 }
 
-std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const std::function<bool()>& wait) {
-  platform::FileStamp stamp;
-  return Take(name, wait, stamp);
-}
-
 std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const std::function<bool()>& wait,
-                                                 platform::FileStamp& stamp) {
+                                                 platform::FileStamp* stamp) {
   std::unique_lock<std::mutex> lock(lock_);
   EntryPtr e = Find(name);
   if (e && e->What == State::kWaiting) {
@@ -203,7 +200,7 @@ std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const 
   if (e) entries_.erase(std::remove(entries_.begin(), entries_.end(), e), entries_.end());
   const bool unchanged = e && (e->What == State::kReady || e->Fault) && platform::StampOf(name) == e->Stamp;
   if (unchanged && e->What == State::kReady) {
-    stamp = e->Stamp;
+    if (stamp) *stamp = e->Stamp;
     return std::move(e->Graphic);
   }
   StopWork(lock);
@@ -216,7 +213,7 @@ void TPicturePreparer::Keep(const std::string& name, const platform::FileStamp& 
                             std::unique_ptr<TGraphic> graphic) {
   if (!graphic || !stamp.Valid()) return;
   const uint64_t bytes = PixelBytes(*graphic);
-  if (bytes > (budget_ ? budget_ : DefaultBudget())) return;
+  if (bytes > Budget()) return;
   auto e = std::make_shared<Entry>();
   e->Name = name;
   e->What = State::kReady;

@@ -48,11 +48,10 @@ class TPicturePreparer {
   // budget, or the file changed since; then no preparation runs any more when this returns, so
   // the caller's own load goes ahead of any.  When a plug-in faulted (crashed, ended its helper,
   // stopped answering) on the file, unchanged since, that ESPIPluginFault is raised instead: the
-  // same the caller's own load would raise, without a second wait for the plug-in.
-  std::unique_ptr<TGraphic> Take(const std::string& name, const std::function<bool()>& wait);
-  // The same, with the file's stamp from when the picture was read.
+  // same the caller's own load would raise, without a second wait for the plug-in.  `stamp`,
+  // when given, receives the file's stamp from when the handed-over picture was read.
   std::unique_ptr<TGraphic> Take(const std::string& name, const std::function<bool()>& wait,
-                                 platform::FileStamp& stamp);
+                                 platform::FileStamp* stamp = nullptr);
 
   // Holds a picture already loaded as prepared: the one the person steps away from, read when
   // its file had `stamp`, is then ready for a step back without being read again.  Taken only
@@ -90,6 +89,10 @@ class TPicturePreparer {
   // until the thread has let go of it.
   void StopWork(std::unique_lock<std::mutex>& lock);
   EntryPtr Find(const std::string& name) const;
+  // Under lock_: calls the running preparation off (its plug-in call is first asked to stop).
+  void CallOff();
+  // The pixel bytes a picture may hold to be kept prepared.
+  uint64_t Budget() const;
   bool Busy() const;
 
   const uint64_t budget_;
@@ -97,8 +100,6 @@ class TPicturePreparer {
   std::condition_variable changed_;
   std::vector<EntryPtr> entries_;
   EntryPtr running_;
-  // Under lock_: calls the running preparation off (its plug-in call is first asked to stop).
-  void CallOff();
   std::atomic<bool> callOff_{false};
   std::atomic<int64_t> callOffAt_{0};
   bool quit_ = false;

@@ -125,27 +125,22 @@ void TForm::UpdateScrollBars() {
   const int visW = fullW - (needV ? cxv : 0), visH = fullH - (needH ? cyh : 0);
   hpos_ = needH ? std::clamp(hpos_, 0, std::max(0, extW - visW)) : 0;
   vpos_ = needV ? std::clamp(vpos_, 0, std::max(0, extH - visH)) : 0;
-  SCROLLINFO si{};
-  si.cbSize = sizeof si;
-  si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
   if (needH != hbar_) ::ShowScrollBar(Handle(), SB_HORZ, needH);
   if (needV != vbar_) ::ShowScrollBar(Handle(), SB_VERT, needV);
   hbar_ = needH;
   vbar_ = needV;
-  if (needH) {
-    si.nMin = 0;
-    si.nMax = extW - 1;
-    si.nPage = static_cast<UINT>(visW);
-    si.nPos = hpos_;
-    ::SetScrollInfo(Handle(), SB_HORZ, &si, TRUE);
-  }
-  if (needV) {
-    si.nMin = 0;
-    si.nMax = extH - 1;
-    si.nPage = static_cast<UINT>(visH);
-    si.nPos = vpos_;
-    ::SetScrollInfo(Handle(), SB_VERT, &si, TRUE);
-  }
+  // A shown bar spans the extent, its thumb the visible part.
+  const auto setBar = [this](int bar, int32_t extent, int32_t visible, int32_t pos) {
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    si.nMax = extent - 1;
+    si.nPage = static_cast<UINT>(visible);
+    si.nPos = pos;
+    ::SetScrollInfo(Handle(), bar, &si, TRUE);
+  };
+  if (needH) setBar(SB_HORZ, extW, visW, hpos_);
+  if (needV) setBar(SB_VERT, extH, visH, vpos_);
   updating_ = false;
 }
 

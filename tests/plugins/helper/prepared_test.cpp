@@ -62,7 +62,7 @@ TEST_F(Prepared, HandsOverTheFileAsItIsAndLeavesFailuresToTheCaller) {
   EXPECT_EQ(preparer.HeldBytes(), a.DibRows().size() + b.DibRows().size());
 
   platform::FileStamp stampA;
-  std::unique_ptr<TGraphic> shown = preparer.Take(nameA, nullptr, stampA);
+  std::unique_ptr<TGraphic> shown = preparer.Take(nameA, nullptr, &stampA);
   ASSERT_TRUE(shown);
   ExpectPicture(*shown, a);
   EXPECT_FALSE(preparer.Holds(nameA));
