@@ -2,6 +2,7 @@
 // pictures.  Its modules are in helper_modules.cpp.
 #include "plugins/helper_runner.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,6 +14,8 @@ namespace spirun {
 
 namespace {
 constexpr int kSliceMs = 50;
+// The longest a helper may take to start before it counts as hung, unless the time limit is longer.
+constexpr int64_t kStartLimitMs = 60000;
 
 WaitHook& Hook() {
   static WaitHook hook;
@@ -105,6 +108,7 @@ bool THelperRunner::Ensure() {
   if (!child->Write(hello.Done().data(), hello.Done().size())) return false;
   child_ = std::move(child);
   control_ = std::move(control);
+  startedAt_ = platform::MonotonicMs();
   ++generation_;
   ++starts_;
   pending_.clear();
@@ -208,6 +212,16 @@ bool THelperRunner::Await(uint32_t expected, const char* entry, const Progress* 
     RelayProgress(progress, seen);
     const int64_t now = platform::MonotonicMs();
     if (seen != before) lastLife = now;
+    // A helper still starting (a new process takes seconds on a busy machine) is no plug-in
+    // showing no sign of life: the time limit runs once it has started, and a start itself may
+    // take the longer of the limit and kStartLimitMs.
+    if (!Load32(&reinterpret_cast<const spiproto::Control*>(control_.Data())->Ready)) {
+      if (now - startedAt_ > std::max<int64_t>(timeoutMs_, kStartLimitMs)) {
+        Lost(fault, Fault::kHung, 0, entry);
+        return false;
+      }
+      lastLife = now;
+    }
     // Identification runs while the program starts, before its window can take messages.
     const WaitHook& hook = ThreadHook();
     if (expected != spiproto::kLoaded && hook && !hook()) {

@@ -113,6 +113,7 @@ class THelperRunner : public Runner {
   std::recursive_mutex callLock_;
   std::string helperPath_;
   int timeoutMs_;
+  int64_t startedAt_ = 0;  // when the running helper was started
   std::unique_ptr<platform::ChildProcess> child_;
   platform::SharedMemory control_;
   uint64_t generation_ = 0;

@@ -34,12 +34,14 @@ enum Type : uint32_t {
 // i32 data size
 
 // The control block the program shares with the helper at start: the abort flag the program
-// sets, and the latest progress call the helper saw with a counter of calls.
+// sets, the latest progress call the helper saw with a counter of calls, and whether the helper
+// has started (it sets Ready once it has taken the block).
 struct Control {
   uint32_t Abort;
   uint32_t Calls;
   int32_t Done;
   int32_t Total;
+  uint32_t Ready;
 };
 inline constexpr size_t kControlBytes = 64;
 // Where the BMP file image of a picture starts in its block.  Its rows follow 14 bytes of file

@@ -220,6 +220,9 @@ int Helper::Run() {
     switch (type) {
       case spiproto::kHello:
         control_ = platform::SharedMemory::Open(parent_, r.U64(), spiproto::kControlBytes);
+        if (control_)
+          __atomic_store_n(&reinterpret_cast<spiproto::Control*>(control_.Data())->Ready, 1u,
+                           __ATOMIC_RELEASE);
         break;
       case spiproto::kLoad:
         Load(r);
