@@ -2,6 +2,8 @@
 # Checks with objdump -p that every fixture plug-in exports its entry points by their plain
 # names (no stdcall "@N" decoration) and imports only system DLLs.
 objdump=$1 dir=$2
+# objdump translates its headings; the table is found by its English one.
+export LC_ALL=C
 status=0 count=0
 for spi in "$dir"/fx_*.spi; do
   "$objdump" -p "$spi" >/dev/null 2>&1 || continue  # the fixture that is not a library
