@@ -7,6 +7,7 @@
 
 #include "graphics/spi_decode.h"
 #include "picture/bitmap.h"
+#include "picture/call_off.h"
 #include "picture/picture.h"
 #include "platform/localmem.h"
 #include "platform/process.h"
@@ -29,7 +30,7 @@ uint64_t PixelBytes(TGraphic& graphic) {
 }  // namespace
 
 uint64_t TPicturePreparer::DefaultBudget() {
-  return std::min<uint64_t>(kMaxBudget, platform::FreeAddressSpace() / 4);
+  return std::min<uint64_t>(kMaxBudget, platform::LargestFreeBlock() / 4);
 }
 
 TPicturePreparer::TPicturePreparer(uint64_t budget) : budget_(budget), thread_([this] { Run(); }) {}
@@ -72,6 +73,8 @@ std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64
     // helper ended.
     const spirun::TThreadWaitHook hook(
         [this] { return !callOff_.load() || platform::MonotonicMs() - callOffAt_.load() < kGraceMs; });
+    // Reading a bitmap, decoding run-length data and copying a block stop at the next strip.
+    const TCallOffScope callOff(callOff_);
     std::unique_ptr<TGraphic> graphic = NewGraphicFor(name);
     graphic->OnProgress = [this](TObject*, TProgressStage, uint8_t, bool, TRect&, const std::string&) {
       if (callOff_.load()) throw EAbort("");
@@ -121,31 +124,39 @@ void TPicturePreparer::Run() {
     std::unique_ptr<TGraphic> graphic = within ? Load(next->Name, bytes, fault) : nullptr;
 
     lock.lock();
-    running_.reset();
-    if (!callOff_ && Find(next->Name) == next) {
+    if (callOff_ || Find(next->Name) != next) {
+      // Not wanted any more: freed before the preparation counts as done, so that a load the
+      // caller makes next never runs while this picture still holds its memory (and its
+      // block), and without holding up the window's calls meanwhile.
+      lock.unlock();
+      graphic.reset();
+      lock.lock();
+    } else {
       next->Stamp = stamp;
       next->Bytes = graphic ? bytes : 0;
       next->What = graphic ? State::kReady : State::kFailed;
       next->Fault = fault;
       next->Graphic = std::move(graphic);
     }
+    running_.reset();
     changed_.notify_all();
-    if (graphic) {
-      // Not wanted any more: freed without holding up the window's calls.
-      lock.unlock();
-      graphic.reset();
-      lock.lock();
-    }
   }
 }
 
-void TPicturePreparer::StopWork(std::unique_lock<std::mutex>& lock) {
+void TPicturePreparer::StopWork(std::unique_lock<std::mutex>& lock, const std::function<bool()>& wait) {
   entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
                                 [](const EntryPtr& e) { return e->What != State::kReady; }),
                  entries_.end());
-  if (running_) {
-    CallOff();
-    changed_.wait(lock, [&] { return !running_; });
+  if (!running_) return;
+  CallOff();
+  // The plug-in call or read under way stops at its next check, or is abandoned after a grace
+  // period: the window goes on meanwhile (it is being stopped already, so what `wait` answers
+  // changes nothing).
+  while (running_) {
+    if (changed_.wait_for(lock, kWaitSlice) == std::cv_status::no_timeout || !wait) continue;
+    lock.unlock();
+    wait();
+    lock.lock();
   }
 }
 
@@ -193,7 +204,7 @@ std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const 
     const bool goOn = !wait || wait();
     lock.lock();
     if (!goOn) {
-      StopWork(lock);
+      StopWork(lock, wait);
       throw EAbort("");
     }
   }
@@ -203,7 +214,7 @@ std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const 
     if (stamp) *stamp = e->Stamp;
     return std::move(e->Graphic);
   }
-  StopWork(lock);
+  StopWork(lock, wait);
   lock.unlock();
   if (unchanged) std::rethrow_exception(e->Fault);
   return nullptr;  // a stale picture in `e` is freed here, outside the lock
@@ -232,9 +243,9 @@ void TPicturePreparer::Keep(const std::string& name, const platform::FileStamp& 
   entries_.push_back(std::move(e));
 }
 
-void TPicturePreparer::Pause() {
+void TPicturePreparer::Pause(const std::function<bool()>& wait) {
   std::unique_lock<std::mutex> lock(lock_);
-  StopWork(lock);
+  StopWork(lock, wait);
 }
 
 bool TPicturePreparer::Holds(const std::string& name) const {

@@ -26,7 +26,8 @@ class TPicturePreparer {
  public:
   // How many pictures are held prepared at the most (beside the one shown).
   static constexpr size_t kHeld = 2;
-  // The largest picture prepared: 256 MB of pixels, or a quarter of the address space left.
+  // The largest picture prepared: 256 MB of pixels, or a quarter of the largest free block of
+  // the address space (a picture needs its bytes in one piece).
   static uint64_t DefaultBudget();
 
   // `budget`: the pixel bytes a prepared picture may hold at the most (0: DefaultBudget(), asked
@@ -46,10 +47,10 @@ class TPicturePreparer {
   // with `wait` called about every 50 ms (false from it calls the preparation off and raises
   // EAbort).  None when `name` is not prepared, its preparation failed, its picture was over the
   // budget, or the file changed since; then no preparation runs any more when this returns, so
-  // the caller's own load goes ahead of any.  When a plug-in faulted (crashed, ended its helper,
-  // stopped answering) on the file, unchanged since, that ESPIPluginFault is raised instead: the
-  // same the caller's own load would raise, without a second wait for the plug-in.  `stamp`,
-  // when given, receives the file's stamp from when the handed-over picture was read.
+  // the caller's own load goes ahead of any (waiting for that calls `wait` too).  When a plug-in faulted
+  // (crashed, ended its helper, stopped answering) on the file, unchanged since, that ESPIPluginFault is
+  // raised instead: the same the caller's own load would raise, without a second wait for the plug-in.
+  // `stamp`, when given, receives the file's stamp from when the handed-over picture was read.
   std::unique_ptr<TGraphic> Take(const std::string& name, const std::function<bool()>& wait,
                                  platform::FileStamp* stamp = nullptr);
 
@@ -59,8 +60,9 @@ class TPicturePreparer {
   void Keep(const std::string& name, const platform::FileStamp& stamp, std::unique_ptr<TGraphic> graphic);
 
   // Calls off the preparation that runs and forgets the ones waiting; prepared pictures stay.
-  // No preparation runs any more when this returns.
-  void Pause();
+  // No preparation runs any more when this returns; until then `wait`, if given, is called
+  // about every 50 ms (the window pumps its messages there).
+  void Pause(const std::function<bool()>& wait = nullptr);
 
   // Whether `name` is prepared and held (its file not yet compared).
   bool Holds(const std::string& name) const;
@@ -86,8 +88,8 @@ class TPicturePreparer {
   // faulted) or passes the budget.
   std::unique_ptr<TGraphic> Load(const std::string& name, uint64_t& bytes, std::exception_ptr& fault);
   // Under lock_: drops every entry that is not ready, calling off the running one, and waits
-  // until the thread has let go of it.
-  void StopWork(std::unique_lock<std::mutex>& lock);
+  // until the thread has let go of it (and of its picture), calling `wait` as Take does.
+  void StopWork(std::unique_lock<std::mutex>& lock, const std::function<bool()>& wait);
   EntryPtr Find(const std::string& name) const;
   // Under lock_: calls the running preparation off (its plug-in call is first asked to stop).
   void CallOff();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "picture/bitmap_image.h"
+#include "picture/call_off.h"
 #include "platform/dib_layout.h"
 #include "rtl/exceptions.h"
 #include "rtl/messages.h"
@@ -21,6 +22,20 @@ namespace {
 // at most 127 times without deltas.
 constexpr uint64_t kRowsPerFileByte = 256;
 constexpr uint64_t kUnbackedImageBytes = uint64_t(16) << 20;
+
+// Reads up to `count` bytes in strips, checking between them whether the work was called off;
+// returns how many bytes the stream gave (a short read ends it, as it ends ReadBuffer).
+int64_t ReadInStrips(TStream& stream, uint8_t* to, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    CheckCallOff();
+    const int64_t want = std::min<int64_t>(count - done, static_cast<int64_t>(kCallOffStripBytes));
+    const int64_t got = stream.Read(to + done, want);
+    done += std::max<int64_t>(got, 0);
+    if (got < want) break;
+  }
+  return done;
+}
 
 }  // namespace
 
@@ -78,7 +93,7 @@ std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length,
     std::memcpy(f + 14, sizeBytes, 4);
     std::memcpy(f + 18, info.data(), h - 4);
     const size_t at = 14 + h;
-    const int64_t got = stream.Read(f + at, left);
+    const int64_t got = ReadInStrips(stream, f + at, left);
     if (got < left) img->fileBytes = at + static_cast<size_t>(std::max<int64_t>(got, 0));
     left = static_cast<int64_t>(img->fileBytes - at);
     kept = std::make_unique<TPointerStream>(f + at, left);
@@ -155,7 +170,8 @@ std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length,
   } else if (!compressed) {
     img->rows = AllocateRows(img->imageBytes, false);
     const size_t take = static_cast<size_t>(std::min<uint64_t>(count, img->imageBytes));
-    if (take) src->ReadBuffer(img->rows.get(), static_cast<int64_t>(take));
+    if (take && ReadInStrips(*src, img->rows.get(), static_cast<int64_t>(take)) != static_cast<int64_t>(take))
+      throw EReadError(msg::kReadError);
     // Rows the file does not hold read as zero.
     if (take < img->imageBytes) std::memset(img->rows.get() + take, 0, img->imageBytes - take);
   } else {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "picture/bitmap_image.h"
+#include "picture/call_off.h"
 
 namespace bitmap_image {
 namespace {
@@ -28,7 +29,14 @@ class RleDecoder {
       for (unsigned v = 0; v < 256; ++v) std::memset(splat_[v], static_cast<int>(v), kChunk);
     }
     size_t i = 0;
+    // Checked for a call-off at every strip of rows: a run only ever moves within one row.
+    const size_t stripRows = std::max<size_t>(1, kCallOffStripBytes / std::max<size_t>(1, rowBytes_));
+    size_t checkAt = 0;
     while (i + 1 < size && y_ < height_) {
+      if (y_ >= checkAt) {
+        CheckCallOff();
+        checkAt = y_ + stripRows;
+      }
       if (!rle4_) {
         i = Runs8(data, size, i);
         if (i + 1 >= size || y_ >= height_) break;

@@ -15,10 +15,11 @@ bool LocalUnlockBlock(LocalHandle h);
 void LocalFreeBlock(LocalHandle h);
 std::size_t LocalBlockSize(LocalHandle h);  // 0 for a handle that is no block
 
-// The bytes of address space this process has left to allocate (Win32: what the system reports
-// as available virtual memory; natively: the address-space limit, if any, less what is mapped,
-// or SIZE_MAX when unlimited).
-unsigned long long FreeAddressSpace();
+// The size of the largest single free block of this process's address space: what one more
+// picture can be mapped into at the most, however much is free in smaller pieces (Win32: a walk
+// of VirtualQuery over the application's range; natively: the largest gap between the mappings
+// of /proc/self/maps, no more than the address-space limit leaves).
+unsigned long long LargestFreeBlock();
 
 }  // namespace platform
 

@@ -1,8 +1,11 @@
 // Reading: every header, depth, compression and row order, and every kind of bad input.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "picture/bitmap.h"
 #include "picture/bitmap/bmp_builder.h"
+#include "picture/call_off.h"
 #include "rtl/exceptions.h"
 #include "rtl/messages.h"
 
@@ -357,4 +360,62 @@ TEST(BitmapReadBad, RunLengthTopDownIsRefused) {
   b.colors.assign(256, 0);
   b.pixels = {0, 1};
   ExpectInvalid(b.Build());
+}
+
+// A read called off in the middle, from the stream as it is read: the rows of a large plain
+// picture stop at the next strip, run-length data (read whole first) at the next strip of
+// decoded rows; the bitmap keeps what it had.  Not called off, the same pictures load.
+TEST(BitmapRead, CalledOffBetweenStrips) {
+  struct CallingOff : TPointerStream {
+    CallingOff(const Bytes& b, std::atomic<bool>& flag, int64_t after)
+        : TPointerStream(b.data(), static_cast<int64_t>(b.size())), flag_(flag), after_(after) {}
+    int64_t Read(void* buffer, int64_t count) override {
+      const int64_t got = TPointerStream::Read(buffer, count);
+      if (Position() >= after_) flag_ = true;
+      return got;
+    }
+    std::atomic<bool>& flag_;
+    int64_t after_;
+  };
+  Bmp plain;
+  plain.width = 1024;
+  plain.height = 700;  // 2.1 MB of rows: three strips
+  plain.pixels.assign(size_t(1024) * 3 * 700, 0x40);
+  Bmp rle;
+  rle.width = 4000;
+  rle.height = 600;  // 2.4 MB of rows from a few kilobytes of runs
+  rle.bits = 8;
+  rle.compression = 1;
+  rle.colors.assign(256, 0x102030);
+  for (int y = 0; y < 600; ++y) {
+    for (int k = 0; k < 31; ++k) rle.pixels.insert(rle.pixels.end(), {255, 7});
+    rle.pixels.insert(rle.pixels.end(), {0, 0});
+  }
+  struct Case {
+    const Bmp& bmp;
+    int64_t after;  // the stream position at which the flag is set
+  };
+  for (const Case& c : {Case{plain, 64 * 1024}, Case{rle, -1}}) {
+    const Bytes bytes = c.bmp.Build();
+    const int64_t after = c.after < 0 ? static_cast<int64_t>(bytes.size()) : c.after;
+    std::atomic<bool> flag{false};
+    TBitmap bmp;
+    Load(bmp, Rgb24().Build());
+    {
+      const TCallOffScope scope(flag);
+      CallingOff stream(bytes, flag, after);
+      EXPECT_THROW(bmp.LoadStream(stream), EAbort) << c.bmp.width;
+    }
+    EXPECT_EQ(bmp.Width(), 3);
+    // The same read with the flag left alone (and after the scope, with it set) loads.
+    flag = false;
+    {
+      const TCallOffScope scope(flag);
+      Load(bmp, bytes);
+    }
+    EXPECT_EQ(bmp.Width(), c.bmp.width);
+    flag = true;
+    Load(bmp, bytes);
+    EXPECT_EQ(bmp.Height(), c.bmp.height);
+  }
 }
