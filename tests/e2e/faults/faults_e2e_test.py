@@ -169,6 +169,36 @@ class ViewerLivesThroughMisbehavingPlugins(SusieFolderMixin, unittest.TestCase):
         # decodes the picture.
         viewer.key(INSERT)
         self.assert_shows(viewer, "e5.kvp")
+        # The steps after it go on: the list holds e5.kvp once for each .kvp plug-in, then wraps.
+        for _ in range(len(IN_SUSIE_FOLDER) + 2):
+            viewer.key(INSERT)
+            if viewer.wait_caption(self.caption("a1.bmp"), 20)["caption"] == self.caption("a1.bmp"):
+                break
+        self.assertIsNone(self.box(1))
+        self.assert_shows(viewer, "a1.bmp")
+        self.assertEqual(viewer.close(), 0)
+
+    def test_a_fault_met_while_preparing_does_not_stall_the_steps_after_it(self):
+        # The plug-in beside the program crashes on the picture while it is prepared in the
+        # background; kvpdec.spi then decodes it.  The steps after it go on as without the crash.
+        shutil.copy(OPTIONS.kvpdec, os.path.join(self.plugins, "kvpdec.spi"))
+        self.fault("fault_null", self.app)
+        self.add("a1.bmp", bmp(300, 200), (300, 200))
+        self.add("m2.kvp", trap_kvp(330, 215, FAULT_TRAP), (330, 215))
+        self.add("z3.bmp", bmp(340, 220), (340, 220))
+        viewer = self.start("a1.bmp", 3000)
+        self.assert_shows(viewer, "a1.bmp")
+        viewer.key(INSERT)
+        self.assert_shows(viewer, "m2.kvp")
+        # The list holds the .kvp file once for each of the two plug-ins: one more step may stay on it.
+        for _ in range(2):
+            viewer.key(INSERT)
+            if viewer.wait_caption(self.caption("z3.bmp"), 20)["caption"] == self.caption("z3.bmp"):
+                break
+        self.assertIsNone(self.box(1))
+        self.assert_shows(viewer, "z3.bmp")
+        viewer.key(INSERT)
+        self.assert_shows(viewer, "a1.bmp")
         self.assertEqual(viewer.close(), 0)
 
     def test_escape_abandons_a_load_that_hangs(self):
