@@ -35,12 +35,16 @@ int Helpers() {
   return n;
 }
 
-// The viewer's private bytes, in MB.
-double PrivateMb(HANDLE process) {
-  PROCESS_MEMORY_COUNTERS_EX c{};
+// The viewer's committed (pagefile-backed) bytes and working set, in MB.
+void PrintMemory(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS c{};
   c.cb = sizeof c;
-  if (!::GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&c), sizeof c)) return -1;
-  return static_cast<double>(c.PrivateUsage) / 1048576.0;
+  if (!::GetProcessMemoryInfo(process, &c, sizeof c)) {
+    std::printf("memory unknown");
+    return;
+  }
+  std::printf("%.1f MB committed, %.1f MB working set", static_cast<double>(c.PagefileUsage) / 1048576.0,
+              static_cast<double>(c.WorkingSetSize) / 1048576.0);
 }
 
 void Press(WORD vk, bool up) {
@@ -65,7 +69,7 @@ int main(int argc, char** argv) {
   }
   DWORD pid = 0;
   ::GetWindowThreadProcessId(w, &pid);
-  HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid);
   std::atomic<bool> done{false};
   std::atomic<DWORD> longest{0};
   std::atomic<int> unanswered{0};
@@ -89,8 +93,9 @@ int main(int argc, char** argv) {
     mostHelpers = std::max(mostHelpers, Helpers());
     if (std::find(reportAt.begin(), reportAt.end(), step) != reportAt.end()) {
       ::Sleep(2000);  // the preparation that the last step started settles
-      std::printf("after %d steps: %.1f MB private, %d helper(s) running\n", step, PrivateMb(process),
-                  Helpers());
+      std::printf("after %d steps: ", step);
+      PrintMemory(process);
+      std::printf(", %d helper(s) running\n", Helpers());
       std::fflush(stdout);
     }
   }
@@ -100,9 +105,10 @@ int main(int argc, char** argv) {
   std::printf("longest time the window did not answer: %lu ms (%d probes unanswered in 60 s)\n",
               static_cast<unsigned long>(longest.load()), unanswered.load());
   ::PostMessageW(w, WM_CLOSE, 0, 0);
-  ::WaitForSingleObject(process, 30000);
-  ::Sleep(2000);
-  std::printf("helpers after the window closed: %d\n", Helpers());
+  const bool ended = ::WaitForSingleObject(process, 30000) == WAIT_OBJECT_0;
+  int left = Helpers();
+  for (int i = 0; i < 100 && left > 0; ++i, ::Sleep(100)) left = Helpers();
+  std::printf("viewer %s; helpers 10 s after: %d\n", ended ? "ended" : "still running", left);
   ::CloseHandle(process);
   return 0;
 }
