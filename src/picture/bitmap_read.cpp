@@ -151,6 +151,16 @@ std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length,
   const uint64_t backed =
       std::max<uint64_t>(kUnbackedImageBytes, static_cast<uint64_t>(length) * kRowsPerFileByte);
   ShapeGeometry(*img, hd.biWidth, hd.biHeight, bits, backed);
+  // The file header's offset to the pixels, counted from the file's start, wins where it
+  // points past the colour table and the pixels fit in the file from there: some writers
+  // leave unused bytes or align the pixels.  Otherwise they follow the table.
+  const int64_t total = compressed ? static_cast<int64_t>(img->fileBytes) : length;
+  const int64_t gap = static_cast<int64_t>(KorLe32(fileHeader + 10)) - (total - left);
+  const uint64_t needed = !compressed ? img->imageBytes : hd.biSizeImage ? hd.biSizeImage : 1;
+  if (gap > 0 && static_cast<uint64_t>(gap) + needed <= static_cast<uint64_t>(left)) {
+    src->Seek(gap, TSeekOrigin::soCurrent);
+    left -= gap;
+  }
   // Run-length data without an image size runs to the end of the file: its length has
   // nothing to do with the size of the decoded rows.
   uint64_t count = hd.biSizeImage ? hd.biSizeImage

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
+#include <memory>
 
 #include "picture/bitmap.h"
 #include "picture/bitmap/bmp_builder.h"
@@ -143,12 +145,53 @@ TEST(BitmapRead, SixteenAndThirtyTwoBitsPlainAndBitFields) {
   EXPECT_EQ(bmp.PixelRGB(0, 0), 0x332211u);
 }
 
-TEST(BitmapRead, PixelsAreTakenRightAfterTheColourTable) {
+// The file header's offset to the pixels, after a gap, in a file that sits inside a larger
+// stream, read in place, run-length coded; offsets that do not qualify keep the pixels right
+// after the colour table.
+TEST(BitmapRead, PixelsStartAtTheFileHeadersOffsetWhereTheyFit) {
   Bmp b = Rgb24();
-  b.gapAfterTable = 4;  // the offset points past a gap; the gap is read as pixels
+  b.gapAfterTable = 4;
+  const Bytes file = b.Build();
+  Bytes larger(5 + file.size() + 7, 0x77);  // 5 bytes before the file, 7 after it
+  std::memcpy(larger.data() + 5, file.data(), file.size());
+  TPointerStream s(larger.data(), static_cast<int64_t>(larger.size()));
+  s.SetPosition(5);
   TBitmap bmp;
-  Load(bmp, b.Build());
-  EXPECT_EQ(bmp.PixelRGB(0, 1), 0xEEEEEEu);
+  bmp.LoadStream(s);
+  EXPECT_EQ(bmp.PixelRGB(0, 1), 0x030201u);
+  EXPECT_EQ(bmp.PixelRGB(2, 0), 0x535251u);
+  EXPECT_EQ(s.Position(), static_cast<int64_t>(5 + file.size()));  // nothing read past the rows
+
+  // Two bytes ahead of the file image put its rows (58 bytes in) on a 4-byte boundary.
+  std::shared_ptr<uint8_t[]> block(new uint8_t[file.size() + 2]);
+  std::memcpy(block.get() + 2, file.data(), file.size());
+  TBitmap inPlace;
+  inPlace.LoadFileImage(std::shared_ptr<const uint8_t>(block, block.get() + 2), file.size());
+  EXPECT_EQ(inPlace.Rows(), block.get() + 2 + 58);
+  EXPECT_EQ(inPlace.PixelRGB(0, 1), 0x030201u);
+
+  Bmp rle;
+  rle.width = 2;
+  rle.height = 1;
+  rle.bits = 8;
+  rle.compression = 1;
+  rle.colors = {0x000000, 0x102030};
+  rle.clrUsed = 2;
+  rle.pixels = {2, 1, 0, 1};  // two of colour 1, end of bitmap
+  rle.gapAfterTable = 6;
+  TBitmap coded;
+  Load(coded, rle.Build());
+  EXPECT_EQ(coded.PixelRGB(1, 0), 0x102030u);
+  EXPECT_EQ(Save(coded), rle.Build());
+
+  // An offset into the headers, or one from which the rows would run past the file.
+  for (uint32_t offset : {10u, static_cast<uint32_t>(file.size() - 23)}) {
+    Bytes odd = file;
+    odd[10] = static_cast<uint8_t>(offset);
+    TBitmap after;
+    Load(after, odd);
+    EXPECT_EQ(after.PixelRGB(0, 1), 0xEEEEEEu) << offset;
+  }
 }
 
 TEST(BitmapRead, MissingRowsReadAsZeroAndEmptyStreamGivesEmptyBitmap) {

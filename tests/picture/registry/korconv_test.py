@@ -103,6 +103,17 @@ class Korconv(unittest.TestCase):
         pal.save(self.path("p.BMP"))
         self.assertEqual(self.korconv("--info", "p.BMP"), (0, "300x200 8 bpp TBitmap", ""))
         self.convert_and_compare("p.BMP", pal.convert("RGB"))
+        # Unused bytes between the colour table and the pixels, which the file header's offset
+        # to the pixels steps over.
+        with open(self.path("p.BMP"), "rb") as f:
+            data = f.read()
+        offset = struct.unpack_from("<I", data, 10)[0]
+        gapped = bytearray(data[:offset] + b"\xa5" * 20 + data[offset:])
+        struct.pack_into("<II", gapped, 2, len(gapped), 0)
+        struct.pack_into("<I", gapped, 10, offset + 20)
+        with open(self.path("gap.bmp"), "wb") as f:
+            f.write(gapped)
+        self.convert_and_compare("gap.bmp", pal.convert("RGB"))
 
     def test_icons_show_their_largest_image_over_white(self):
         src = Image.new("RGBA", (48, 48))
