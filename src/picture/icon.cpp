@@ -1,13 +1,17 @@
 // The icon graphic.  An .ico file is a directory of entries, each a BMP image without its
 // file header (a BITMAPINFOHEADER whose height counts the colour rows and the mask rows
 // together, the colour table, the XOR colour rows and the 1-bit AND mask) or a PNG stream.
-// Every BMP-based image is kept; the largest is shown.  The file image is kept byte for byte
-// and written back unchanged.
+// Every image is kept; the largest is shown.  A PNG stream is handed to the graphic class the
+// format registry names for PNG files (the plug-ins' class once they are found), so the icon
+// needs nothing of the layers above it.  The file image is kept byte for byte and written back
+// unchanged.
 #include "picture/icon.h"
 
 #include <cstring>
 
+#include "picture/picture.h"
 #include "picture/readers.h"
+#include "picture/render.h"
 #include "platform/dib.h"
 #include "platform/dib_layout.h"
 #include "rtl/exceptions.h"
@@ -18,6 +22,7 @@ KOR_DEFINE_GRAPHIC_CLASS(TIcon, TGraphic);
 struct TIconData : TKeptImageGraphic::Image {
   std::vector<TIconImage> images;
   int shown = -1;
+  std::shared_ptr<TBitmap> decoded;  // the shown image's picture when it is stored as PNG
 };
 
 namespace {
@@ -33,6 +38,57 @@ size_t RowBytes(int64_t width, int bits) { return static_cast<size_t>(KorDibRowB
 bool IsPng(const ByteReader& r, size_t at) {
   static const uint8_t kSig[4] = {0x89, 'P', 'N', 'G'};
   return r.Has(at, 4) && std::memcmp(r.Data() + at, kSig, 4) == 0;
+}
+
+uint32_t Be32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+// Size and depth of the PNG stream that occupies [at, at + size) of the file, from its header
+// chunk; false when the stream does not start with a sound one.
+bool ParsePngHeader(const ByteReader& r, size_t at, size_t size, TIconImage& img) {
+  constexpr size_t kHeaderEnd = 8 + 8 + 13;  // signature, chunk length and type, header data
+  if (size < kHeaderEnd || !r.Has(at, kHeaderEnd)) return false;
+  const uint8_t* p = r.Data() + at;
+  if (Be32(p + 8) != 13 || std::memcmp(p + 12, "IHDR", 4) != 0) return false;
+  const uint32_t width = Be32(p + 16), height = Be32(p + 20);
+  const unsigned depth = p[24], type = p[25];
+  static const int kChannels[7] = {1, 0, 3, 1, 2, 0, 4};  // by colour type; 0: none such
+  if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide || type > 6 || !kChannels[type])
+    return false;
+  if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) return false;
+  img.Width = static_cast<int32_t>(width);
+  img.Height = static_cast<int32_t>(height);
+  img.BitCount = static_cast<int>(depth) * kChannels[type];
+  img.Png = true;
+  img.HeaderOffset = at;
+  img.Size = size;
+  return true;
+}
+
+// The picture of a PNG image, read by the graphic class the registry names for PNG files;
+// none when there is no such class, it cannot read the stream, or its picture is not the size
+// the stream's header gives.  A load called off by the progress listener goes on up.
+std::shared_ptr<TBitmap> DecodePng(const uint8_t* stream, const TIconImage& img,
+                                   const TProgressEvent& progress) {
+  std::unique_ptr<TGraphic> graphic = CreateGraphic(FileFormats().FindByExtension("png"));
+  if (!graphic) return nullptr;
+  // The decoder's own end is not the icon's: the listener hears the steps before it.
+  graphic->OnProgress = [&progress](TObject* sender, TProgressStage stage, uint8_t percent, bool redraw,
+                                    TRect& r, const std::string& msg) {
+    if (progress && stage != TProgressStage::psEnding) progress(sender, stage, percent, redraw, r, msg);
+  };
+  try {
+    TPointerStream in(stream, static_cast<int64_t>(img.Size));
+    graphic->LoadStream(in);
+    std::shared_ptr<TBitmap> picture = RenderToBitmap(*graphic);
+    if (picture->Width() != img.Width || picture->Height() != img.Height) return nullptr;
+    return picture;
+  } catch (const EAbort&) {
+    throw;
+  } catch (...) {
+    return nullptr;  // as if no class could read PNG: the BMP images are left
+  }
 }
 
 // Parses the BMP image of one entry that occupies [at, at + size) of the file.
@@ -78,12 +134,14 @@ TIconImage ParseImage(const ByteReader& r, size_t at, size_t size) {
   return img;
 }
 
-// The image to show: most pixels, then the deepest; the first of equals.
-int ChooseShown(const std::vector<TIconImage>& images) {
+// The image to show: most pixels, then the deepest; the first of equals.  -1 when there is
+// none (PNG images left out unless `png`).
+int ChooseShown(const std::vector<TIconImage>& images, bool png) {
   int best = -1;
   for (size_t i = 0; i < images.size(); ++i) {
+    if (images[i].Png && !png) continue;
     if (best < 0) {
-      best = 0;
+      best = static_cast<int>(i);
       continue;
     }
     const TIconImage& a = images[i];
@@ -94,7 +152,7 @@ int ChooseShown(const std::vector<TIconImage>& images) {
   return best;
 }
 
-std::shared_ptr<TIconData> ParseIcon(std::vector<uint8_t> bytes) {
+std::shared_ptr<TIconData> ParseIcon(std::vector<uint8_t> bytes, const TProgressEvent& progress) {
   ByteReader r(bytes.data(), bytes.size(), Invalid);
   if (!r.Has(0, kDirSize)) Invalid();
   uint16_t reserved = r.U16(0), type = r.U16(2), count = r.U16(4);
@@ -108,11 +166,20 @@ std::shared_ptr<TIconData> ParseIcon(std::vector<uint8_t> bytes) {
     uint32_t offset = r.U32(e + 12);
     if (size < 4 || !r.Has(offset, size)) Invalid();
     if (size_t{offset} + size > end) end = size_t{offset} + size;
-    if (IsPng(r, offset)) continue;  // PNG-compressed entries are not decoded here
-    data->images.push_back(ParseImage(r, offset, size));
+    if (!IsPng(r, offset)) {
+      data->images.push_back(ParseImage(r, offset, size));
+    } else {
+      TIconImage png;
+      if (ParsePngHeader(r, offset, size, png)) data->images.push_back(png);  // else skipped
+    }
   }
-  if (data->images.empty()) Invalid();
-  data->shown = ChooseShown(data->images);
+  data->shown = ChooseShown(data->images, true);
+  if (data->shown >= 0 && data->images[static_cast<size_t>(data->shown)].Png) {
+    const TIconImage& png = data->images[static_cast<size_t>(data->shown)];
+    data->decoded = DecodePng(bytes.data() + png.HeaderOffset, png, progress);
+    if (!data->decoded) data->shown = ChooseShown(data->images, false);
+  }
+  if (data->shown < 0) Invalid();
   bytes.resize(end);
   data->bytes = std::move(bytes);
   return data;
@@ -146,7 +213,7 @@ TIcon::~TIcon() = default;
 const TIconData* TIcon::Data() const { return static_cast<const TIconData*>(KeptImage()); }
 
 std::shared_ptr<const TKeptImageGraphic::Image> TIcon::Parse(std::vector<uint8_t> bytes) const {
-  return ParseIcon(std::move(bytes));
+  return ParseIcon(std::move(bytes), OnProgress);
 }
 
 int32_t TIcon::Width() { return Data() ? Image(ShownIndex()).Width : 0; }
@@ -163,6 +230,7 @@ uint32_t TIcon::PixelOver(int32_t x, int32_t y, uint32_t background) const {
   if (!Data()) return background;
   const TIconImage& img = Image(ShownIndex());
   if (x < 0 || y < 0 || x >= img.Width || y >= img.Height) return background;
+  if (img.Png) return Data()->decoded->PixelRGB(x, y);
   const uint8_t* bytes = Data()->bytes.data();
   size_t row = static_cast<size_t>(img.Height - 1 - y);  // rows are stored bottom-up
   const uint8_t* xr = bytes + img.XorOffset + row * img.XorRowBytes();
@@ -201,6 +269,10 @@ uint32_t TIcon::PixelOver(int32_t x, int32_t y, uint32_t background) const {
 void TIcon::DrawInRect(platform::Surface& surface, const TRect& rect) {
   if (!Data()) return;
   const TIconImage& img = Image(ShownIndex());
+  if (img.Png) {
+    Data()->decoded->DrawInRect(surface, rect);
+    return;
+  }
   const uint8_t* bytes = Data()->bytes.data();
   const size_t rows = static_cast<size_t>(img.Height), cols = static_cast<size_t>(img.Width);
 

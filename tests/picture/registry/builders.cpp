@@ -25,8 +25,13 @@ size_t Stride(int w, int bits) { return static_cast<size_t>((w * bits + 31) / 32
 Bytes IconImageBytes(const IconImageSpec& s) {
   Bytes b;
   if (s.png) {
-    const uint8_t sig[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    b.assign(sig, sig + 8);
+    const uint8_t sig[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    b.assign(sig, sig + 16);
+    for (int side : {s.width, s.height})
+      for (int shift = 24; shift >= 0; shift -= 8)
+        b.push_back(static_cast<uint8_t>((side ? side : 256) >> shift));
+    b.push_back(8);  // bits per sample
+    b.push_back(6);  // RGBA
     b.resize(64, 0);
     return b;
   }

@@ -20,7 +20,7 @@ struct IconImageSpec {
   std::vector<uint32_t> pixels;
   std::vector<uint32_t> palette;  // 0x00RRGGBB, for 1/4/8 bits
   std::vector<bool> mask;         // empty: all opaque
-  bool png = false;               // write a (fake) PNG stream instead of a BMP image
+  bool png = false;               // a PNG stream's signature and RGBA header, no pixel data
   bool omitMask = false;          // end the entry after the colour rows, as some writers do
 };
 Bytes BuildIcon(const std::vector<IconImageSpec>& images);

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "builders.h"
+#include "picture/bitmap.h"
 #include "picture/icon.h"
 #include "picture/picture.h"
 #include "picture/render.h"
@@ -26,8 +28,6 @@ IconImageSpec HalfMasked(int bits) {
   return s;
 }
 
-}  // namespace
-
 TEST(IconLoad, ShowsTheLargestImageThenTheDeepest) {
   TIcon icon;
   Load(icon, BuildIcon({SolidImage(16, 16, 4, 0xFF0000), SolidImage(32, 32, 8, 0x00FF00),
@@ -41,22 +41,92 @@ TEST(IconLoad, ShowsTheLargestImageThenTheDeepest) {
   EXPECT_FALSE(icon.IsEmpty());
 }
 
-TEST(IconLoad, SkipsPngEntriesAndRejectsAnIconWithNothingElse) {
+// A stand-in for the plug-ins' PNG class: reads the size from the stream's header and gives
+// a black picture of it, reporting one step of progress; or fails, or gives a wrong size.
+class TPngStandIn : public TBitmap {
+  KOR_GRAPHIC_CLASS(TPngStandIn)
+
+ public:
+  enum class Mode { kRead, kFail, kWrongSize };
+  static Mode mode;
+  void LoadStream(TStream& stream) override {
+    uint8_t h[24];
+    stream.ReadBuffer(h, sizeof h);
+    TRect r{};
+    ReportProgress(this, TProgressStage::psRunning, 50, false, r, "");
+    if (mode == Mode::kFail) throw EInvalidGraphic("no picture");
+    SetWidth((h[18] << 8 | h[19]) + (mode == Mode::kWrongSize ? 1 : 0));
+    SetHeight(h[22] << 8 | h[23]);
+    ReportProgress(this, TProgressStage::psEnding, 100, true, r, "");
+  }
+};
+KOR_DEFINE_GRAPHIC_CLASS(TPngStandIn, TBitmap);
+TPngStandIn::Mode TPngStandIn::mode = TPngStandIn::Mode::kRead;
+
+}  // namespace
+
+TEST(IconLoad, PngImagesAreReadByTheRegistrysPngClassElseTheLargestBmpImageIsShown) {
   IconImageSpec png;
   png.width = png.height = 0;  // 256 x 256
   png.png = true;
+  const Bytes mixed = BuildIcon({SolidImage(16, 16, 8, 0x123456), png});
+  const Bytes pngOnly = BuildIcon({png});
+  auto expectBmpShown = [&](const char* why) {
+    SCOPED_TRACE(why);
+    TIcon icon;
+    Load(icon, mixed);
+    EXPECT_EQ(icon.ImageCount(), 2);
+    EXPECT_EQ(icon.ShownIndex(), 0);
+    EXPECT_EQ(icon.Width(), 16);
+    TIcon only;
+    try {
+      Load(only, pngOnly);
+      ADD_FAILURE() << "accepted";
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_EQ(e.Message(), msg::kInvalidIcon);
+    }
+    EXPECT_TRUE(only.IsEmpty());
+  };
+  expectBmpShown("no class for PNG files");
+
+  TPicture::RegisterFormat("png", "PNG", &TPngStandIn::Class);
+  struct Unregister {
+    ~Unregister() { TPicture::UnregisterFormatClass(&TPngStandIn::Class); }
+  } unregister;
+  TPngStandIn::mode = TPngStandIn::Mode::kRead;
   TIcon icon;
-  Load(icon, BuildIcon({png, SolidImage(16, 16, 8, 0x123456)}));
-  EXPECT_EQ(icon.ImageCount(), 1);
-  EXPECT_EQ(icon.Width(), 16);
+  std::vector<TProgressStage> heard;
+  icon.OnProgress = [&](TObject*, TProgressStage stage, uint8_t, bool, TRect&, const std::string&) {
+    heard.push_back(stage);
+  };
+  Load(icon, mixed);
+  EXPECT_EQ(icon.ShownIndex(), 1);
+  EXPECT_EQ(icon.Width(), 256);
+  EXPECT_EQ(icon.Height(), 256);
+  EXPECT_EQ(icon.BitCount(), 32);
+  EXPECT_EQ(icon.PixelOver(200, 255, 0xFFFFFF), 0u);
+  EXPECT_EQ(RenderToBitmap(icon)->PixelRGB(0, 0), 0u);
+  EXPECT_EQ(heard,
+            std::vector<TProgressStage>{TProgressStage::psRunning});  // the decoder's end is not the icon's
+  TMemoryStream out;
+  icon.SaveStream(out);
+  const uint8_t* p = static_cast<const uint8_t*>(out.Memory());
+  EXPECT_EQ(Bytes(p, p + out.Size()), mixed);
   TIcon only;
-  try {
-    Load(only, BuildIcon({png}));
-    FAIL();
-  } catch (const EInvalidGraphic& e) {
-    EXPECT_EQ(e.Message(), msg::kInvalidIcon);
-  }
-  EXPECT_TRUE(only.IsEmpty());
+  Load(only, pngOnly);
+  EXPECT_EQ(only.Width(), 256);
+
+  // A load called off through the listener goes on up and leaves the icon as it was.
+  only.OnProgress = [](TObject*, TProgressStage, uint8_t, bool, TRect&, const std::string&) {
+    throw EAbort("");
+  };
+  EXPECT_THROW(Load(only, mixed), EAbort);
+  EXPECT_EQ(only.ImageCount(), 1);
+
+  TPngStandIn::mode = TPngStandIn::Mode::kFail;
+  expectBmpShown("the class cannot read the stream");
+  TPngStandIn::mode = TPngStandIn::Mode::kWrongSize;
+  expectBmpShown("the class reads another size than the header's");
 }
 
 TEST(IconPixels, MaskAndXorComposeOverTheBackground) {

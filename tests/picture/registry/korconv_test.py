@@ -57,6 +57,27 @@ def largest_bmp_image(path):
     return best[1]
 
 
+def merged_icon(paths, out):
+    """One icon of every entry of the icons at `paths`, the entries' data copied unchanged."""
+    entries, blobs = [], []
+    for path in paths:
+        with open(path, "rb") as f:
+            data = f.read()
+        for i in range(struct.unpack_from("<H", data, 4)[0]):
+            entry = data[6 + 16 * i:6 + 16 * i + 16]
+            size, offset = struct.unpack_from("<II", entry, 8)
+            entries.append(entry[:8])
+            blobs.append(data[offset:offset + size])
+    at = 6 + 16 * len(entries)
+    with open(out, "wb") as f:
+        f.write(struct.pack("<HHH", 0, 1, len(entries)))
+        for entry, blob in zip(entries, blobs):
+            f.write(entry + struct.pack("<II", len(blob), at))
+            at += len(blob)
+        for blob in blobs:
+            f.write(blob)
+
+
 def placeable_wmf(right, bottom, inch, records=b""):
     head = struct.pack("<IHhhhhHI", 0x9AC6CDD7, 0, 0, 0, right, bottom, inch, 0)
     checksum = 0
@@ -134,6 +155,28 @@ class Korconv(unittest.TestCase):
                 self.assertEqual(self.korconv("--info", name), (0, f"{w}x{h} {bits} bpp TIcon", ""))
                 with Image.open(self.path(name)) as ico:
                     self.convert_and_compare(name, over_white(ico), tolerance=1)
+
+    def test_icons_with_png_images_show_the_largest_through_a_png_plugin(self):
+        src = Image.new("RGBA", (256, 256))
+        src.putdata([(x, y, (x * y) % 256, (x + 2 * y) % 256) for y in range(256) for x in range(256)])
+        src.save(self.path("bmps.ico"), sizes=[(16, 16), (48, 48)], bitmap_format="bmp")
+        src.save(self.path("pngs.ico"), sizes=[(32, 32), (256, 256)])  # Pillow stores them as PNG
+        merged_icon([self.path("bmps.ico"), self.path("pngs.ico")], self.path("mixed.ico"))
+        code, plugins, _ = self.korconv("--plugins")
+        readers = [line.split("\t")[3::2] for line in plugins.splitlines()]
+        png_plugin = code == 0 and any("png" in items.lower() for line in readers for items in line)
+        with Image.open(self.path("pngs.ico")) as ico:
+            largest_png = over_white(ico)
+        if png_plugin:
+            for name in ("pngs.ico", "mixed.ico"):
+                with self.subTest(name):
+                    self.assertEqual(self.korconv("--info", name), (0, "256x256 32 bpp TIcon", ""))
+                    self.convert_and_compare(name, largest_png, tolerance=1)
+        else:  # the BMP images alone, or the icon's message when it has none
+            self.assertEqual(self.korconv("--info", "mixed.ico"), (0, "48x48 32 bpp TIcon", ""))
+            with Image.open(self.path("bmps.ico")) as ico:
+                self.convert_and_compare("mixed.ico", over_white(ico), tolerance=1)
+            self.assertEqual(self.korconv("pngs.ico", "out.bmp"), (1, "", "アイコンイメージが不正です"))
 
     def test_metafiles_are_written_as_pictures_of_their_size(self):
         with open(self.path("box.wmf"), "wb") as f:
