@@ -67,6 +67,19 @@ bool isGray(SourceLayout layout) {
          layout == SourceLayout::Gray8 || layout == SourceLayout::Gray16;
 }
 
+bool hasWideSamples(SourceLayout layout) {
+  const int bits = bitsPerPixel(layout);
+  return layout == SourceLayout::Gray16 || bits == 48 || bits == 64;
+}
+
+void swapSampleBytes(uint8_t* data, size_t bytes) {
+  for (size_t i = 0; i + 1 < bytes; i += 2) {
+    const uint8_t high = data[i];
+    data[i] = data[i + 1];
+    data[i + 1] = high;
+  }
+}
+
 OutputKind outputFor(SourceLayout layout, const PaletteEntry* palette, int paletteCount) {
   if (isIndexed(layout)) {
     for (int i = 0; i < paletteCount; ++i)

@@ -70,6 +70,11 @@ inline uint8_t overWhite8(uint32_t c, uint32_t a) {
 void convertRow(SourceLayout layout, OutputKind out, const uint8_t* src, uint8_t* dst, uint32_t width,
                 const PaletteEntry* palette, int paletteCount);
 
+// Whether a layout holds 16-bit samples (grey, colour or alpha).
+bool hasWideSamples(SourceLayout layout);
+// Swaps the two bytes of every 16-bit sample in `bytes` bytes of rows (an odd last byte stays).
+void swapSampleBytes(uint8_t* data, size_t bytes);
+
 // Colour keys (a PNG's tRNS on grey or true colour): whether the key can be matched in rows of
 // this layout, which hold the file's samples at their own bit depth `fileDepth` (1 to 16).
 bool keyable(SourceLayout layout, bool greyKey, int fileDepth);

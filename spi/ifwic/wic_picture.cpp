@@ -105,6 +105,39 @@ void fillRows(BYTE* bits, uint64_t dibRow, UINT width, UINT height, OutputKind o
   }
 }
 
+// A big-endian TIFF of one 16-bit grey pixel holding 0x0102, uncompressed, in one strip.
+const BYTE kBigEndianGreyProbe[] = {
+    0x4D, 0x4D, 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08, 0x00, 0x09,              // header
+    0x01, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,  // width 1
+    0x01, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,  // height 1
+    0x01, 0x02, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x10, 0x00, 0x00,  // 16 bits
+    0x01, 0x03, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,  // no compression
+    0x01, 0x06, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,  // black is zero
+    0x01, 0x11, 0x00, 0x04, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x7A,  // strip at 122
+    0x01, 0x15, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,  // one sample
+    0x01, 0x16, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,  // one row a strip
+    0x01, 0x17, 0x00, 0x04, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02,  // two bytes
+    0x00, 0x00, 0x00, 0x00, 0x01, 0x02};
+
+// Whether the codec hands out the 16-bit samples of a big-endian TIFF in the file's byte order
+// rather than in the little-endian order its pixel formats promise (some versions do): the
+// probe above, decoded by the same codec, tells.
+bool codecKeepsBigEndianSamples(IWICImagingFactory* factory) {
+  ComPtr<IStream> stream;
+  stream.attach(ByteStream::create(kBigEndianGreyProbe, sizeof kBigEndianGreyProbe));
+  ComPtr<IWICBitmapDecoder> decoder;
+  ComPtr<IWICBitmapFrameDecode> frame;
+  WICPixelFormatGUID format;
+  BYTE sample[2] = {0, 0};
+  if (!stream || FAILED(factory->CreateDecoder(GUID_ContainerFormatTiff, nullptr, decoder.put())) ||
+      FAILED(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand)) ||
+      FAILED(decoder->GetFrame(0, frame.put())) || FAILED(frame->GetPixelFormat(&format)) ||
+      !IsEqualGUID(format, GUID_WICPixelFormat16bppGray) ||
+      FAILED(frame->CopyPixels(nullptr, sizeof sample, sizeof sample, sample)))
+    return false;
+  return sample[0] == 0x01 && sample[1] == 0x02;
+}
+
 }  // namespace
 
 int resultFor(HRESULT hr) {
@@ -168,6 +201,7 @@ bool jpegXrDecodable(IWICImagingFactory* factory) {
 int WicPicture::open(const BYTE* data, size_t size) {
   const Container container = identify(data, size);
   container_ = container;
+  bigEndianTiff_ = container == Container::Tiff && data[0] == 'M';
   const GUID* guid = containerGuid(container);
   if (!guid) return SPI_UNKNOWN_FORMAT;
   // A JPEG that stops before its end marker would come back as success with grey rows.
@@ -302,6 +336,10 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
     paletteCount = static_cast<int>(n);
   }
 
+  // Samples the codec left big-endian are put in its promised order before they are converted.
+  const bool swapSamples =
+      bigEndianTiff_ && !converter && hasWideSamples(layout) && codecKeepsBigEndianSamples(factory_.get());
+
   OutputKind out = outputFor(layout, palette, paletteCount);
   // Grey and colour pictures whose key the codec left in place: the keyed pixels are made white.
   const bool keyed = key_.present && keyable(layout, key_.grey, key_.depth);
@@ -406,6 +444,7 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
       hr = source->CopyPixels(&rect, static_cast<UINT>(srcRow), static_cast<UINT>(srcRow * rows),
                               strip.data());
       if (FAILED(hr)) return resultFor(hr);
+      if (swapSamples) swapSampleBytes(strip.data(), static_cast<size_t>(srcRow * rows));
     }
     for (UINT r = 0; r < rows && !(turned && bgr); ++r) {
       const UINT y = y0 + r;

@@ -63,6 +63,7 @@ class WicPicture {
   bool frameShape(UINT& width, UINT& height, WICPixelFormatGUID& format) const;
 
   Container container_ = Container::None;
+  bool bigEndianTiff_ = false;
   HeaderInfo header_;
   int orientation_ = 1;
   ColourKey key_;
