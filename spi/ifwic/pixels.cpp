@@ -316,8 +316,14 @@ void placeRow(int orientation, const uint8_t* row, uint32_t y, uint32_t width, u
 
 }  // namespace
 
+namespace {
+
+bool sampleDepth(int depth) { return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16; }
+
+}  // namespace
+
 bool keyable(SourceLayout layout, bool greyKey, int fileDepth) {
-  if (greyKey) return isGray(layout) && bitsPerPixel(layout) == fileDepth;
+  if (greyKey) return isGray(layout) && sampleDepth(fileDepth) && bitsPerPixel(layout) >= fileDepth;
   switch (layout) {
     case SourceLayout::Bgr24:
     case SourceLayout::Rgb24:
@@ -351,6 +357,24 @@ void convertKeyedRow(SourceLayout layout, const uint8_t* src, uint8_t* dst, uint
     const uint32_t r = bgr ? c[2] : c[0], g = c[1], b = bgr ? c[0] : c[2];
     if (r == key[0] && g == key[1] && b == key[2]) writeBgr(dst + size_t{3} * x, 255, 255, 255);
   }
+}
+
+uint16_t greyKeyFor(SourceLayout layout, int fileDepth, uint16_t key) {
+  const int bits = bitsPerPixel(layout);
+  if (!sampleDepth(fileDepth) || bits < fileDepth || bits > 16) return key;
+  // Repeating d bits to fill b bits multiplies by (2^b - 1) / (2^d - 1), a whole number here.
+  const uint32_t fileMax = (1u << fileDepth) - 1;
+  if (key > fileMax) return key;  // matches no sample
+  return static_cast<uint16_t>(key * (((1u << bits) - 1) / fileMax));
+}
+
+bool isGreyRamp(const PaletteEntry* palette, int count, int depth) {
+  if (!sampleDepth(depth) || depth > 8 || count != (1 << depth)) return false;
+  for (int i = 0; i < count; ++i) {
+    const uint32_t v = static_cast<uint32_t>(i) * 255u / static_cast<uint32_t>(count - 1);
+    if (palette[i].r != v || palette[i].g != v || palette[i].b != v) return false;
+  }
+  return true;
 }
 
 void uprightSize(int orientation, uint32_t width, uint32_t height, uint32_t& uprightWidth,

@@ -76,8 +76,15 @@ bool hasWideSamples(SourceLayout layout);
 void swapSampleBytes(uint8_t* data, size_t bytes);
 
 // Colour keys (a PNG's tRNS on grey or true colour): whether the key can be matched in rows of
-// this layout, which hold the file's samples at their own bit depth `fileDepth` (1 to 16).
+// this layout, given the file's bit depth `fileDepth` (1 to 16).  Colour rows must hold the
+// file's own samples; grey rows may hold them widened by the codec (bits repeated, as PNG
+// widens them), where the key is widened alike (greyKeyFor).
 bool keyable(SourceLayout layout, bool greyKey, int fileDepth);
+// A grey key of `fileDepth` bits as it reads in rows of a grey layout of that depth or more.
+uint16_t greyKeyFor(SourceLayout layout, int fileDepth, uint16_t key);
+// Whether a palette is the grey ramp of `depth` bits (entry i the grey i * 255 / (2^depth - 1)),
+// as a codec hands out a grey picture as palette indices that are its samples.
+bool isGreyRamp(const PaletteEntry* palette, int count, int depth);
 // Converts one row of a keyable layout to 24-bit BGR: pixels whose samples equal the key (grey:
 // key[0]; colour: red, green, blue) are transparent and become white.
 void convertKeyedRow(SourceLayout layout, const uint8_t* src, uint8_t* dst, uint32_t width,

@@ -125,6 +125,24 @@ class TiffReader {
     return 1;
   }
 
+  // The bytes of the ICC profile tag (34675) of the first directory; empty when it has none or
+  // it lies beyond the data.
+  std::vector<uint8_t> iccProfile() const {
+    uint32_t ifd, count;
+    if (!u32(4, ifd) || !u16(ifd, count)) return {};
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint64_t entry = static_cast<uint64_t>(ifd) + 2 + 12ull * i;
+      uint32_t tag, type, length, offset;
+      if (!u16(entry, tag) || !u16(entry + 2, type)) return {};
+      if (tag != 34675) continue;
+      if ((type != 7 && type != 1) || !u32(entry + 4, length) || !u32(entry + 8, offset) || length <= 4 ||
+          offset > size_ || length > size_ - offset)
+        return {};
+      return std::vector<uint8_t>(data_ + offset, data_ + offset + length);
+    }
+    return {};
+  }
+
   // True when the bytes start with a TIFF header of either byte order.
   static bool header(const uint8_t* data, size_t size) {
     return size >= 8 && (std::memcmp(data, "II*\0", 4) == 0 || std::memcmp(data, "MM\0*", 4) == 0);
@@ -160,6 +178,36 @@ int jpegOrientation(const uint8_t* data, size_t size) {
     return true;
   });
   return orientation;
+}
+
+// The ICC profile of a JPEG: the APP2 segments marked ICC_PROFILE, each with its number and
+// the count of them, joined in order; empty when one is missing, repeated or out of range.
+std::vector<uint8_t> jpegIccProfile(const uint8_t* data, size_t size) {
+  static const char kMark[] = "ICC_PROFILE";  // with its terminating zero: 12 bytes
+  struct Part {
+    const uint8_t* bytes = nullptr;
+    size_t length = 0;
+  };
+  std::vector<Part> parts;
+  bool broken = false;
+  walkJpegHeaders(data, size, [&](uint8_t marker, const uint8_t* segment, uint32_t length) {
+    if (marker != 0xE2 || length < 16 || std::memcmp(segment + 2, kMark, sizeof kMark) != 0) return false;
+    const uint8_t number = segment[14], total = segment[15];
+    if (parts.empty()) parts.resize(total);
+    if (number == 0 || total != parts.size() || parts[number - 1].bytes) {
+      broken = true;
+      return true;
+    }
+    parts[number - 1] = {segment + 16, static_cast<size_t>(length - 16)};
+    return false;
+  });
+  std::vector<uint8_t> profile;
+  if (broken) return profile;
+  for (const Part& p : parts) {
+    if (!p.bytes) return {};
+    profile.insert(profile.end(), p.bytes, p.bytes + p.length);
+  }
+  return profile;
 }
 
 HeaderInfo pngHeader(const uint8_t* data, size_t size) {
@@ -359,6 +407,13 @@ int readOrientation(Container container, const uint8_t* data, size_t size) {
     default:
       return 1;
   }
+}
+
+std::vector<uint8_t> readIccProfile(Container container, const uint8_t* data, size_t size) {
+  if (container == Container::Jpeg) return jpegIccProfile(data, size);
+  if (container == Container::Tiff && TiffReader::header(data, size))
+    return TiffReader(data, size).iccProfile();
+  return {};
 }
 
 ColourKey readPngColourKey(const uint8_t* data, size_t size) {

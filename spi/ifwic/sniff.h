@@ -73,6 +73,11 @@ struct ColourKey {
 };
 ColourKey readPngColourKey(const uint8_t* data, size_t size);
 
+// The embedded ICC colour profile of a JPEG (APP2 segments) or a TIFF (its first directory's
+// profile tag), as stored; empty for other containers, for files without one, and for profiles
+// whose pieces are missing or lie beyond the data.
+std::vector<uint8_t> readIccProfile(Container container, const uint8_t* data, size_t size);
+
 // A GIF without a global colour table, given the first frame's local table as its global one,
 // so that a codec which reaches for the global table finds the colours the frame uses.  Empty
 // when the file has a global table already, or when no first frame with a local table lies

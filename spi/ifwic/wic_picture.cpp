@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "byte_stream.h"
+#include "colour.h"
+#include "icc.h"
 #include "platform/dib_layout.h"
 #include "pixels.h"
 
@@ -18,6 +20,10 @@ constexpr uint64_t kStripBytes = 1u << 20;
 constexpr uint64_t kMaxBitsBytes = 0x7FFFFFFFu;
 // The most pixels a picture may have: 8 bytes each still fit a 31-bit size.
 constexpr uint64_t kMaxPixels = 1u << 28;
+// The largest embedded colour profile taken (real ones are a few kilobytes, rarely a megabyte).
+constexpr UINT kMaxProfileBytes = 16u << 20;
+// The most colour contexts of a frame looked at.
+constexpr UINT kMaxColourContexts = 8;
 
 struct LayoutOf {
   const GUID* format;
@@ -214,6 +220,13 @@ int WicPicture::open(const BYTE* data, size_t size) {
     return SPI_NO_MEMORY;
   orientation_ = readOrientation(container, data, size);
   if (container == Container::Png) key_ = readPngColourKey(data, size);
+  // The codec's own reading of a profile comes first (see embeddedProfile); some codecs have none
+  // for these containers, whose profiles lie in the file as they are.
+  try {
+    storedProfile_ = readIccProfile(container, data, size);
+  } catch (const std::bad_alloc&) {
+    return SPI_NO_MEMORY;
+  }
   // The codec reaches for a GIF's global colour table even where the frame brings its own: a
   // file without one is given the frame's table (and one with neither table is broken).
   if (container == Container::Gif && size >= 13 && !(data[10] & 0x80)) {
@@ -257,6 +270,39 @@ Density WicPicture::densityOf(const Density& parsed) const {
     d.y = static_cast<uint16_t>(dy + 0.5);
   }
   return d;
+}
+
+std::vector<BYTE> WicPicture::embeddedProfile() const {
+  UINT count = 0;
+  if (FAILED(frame_->GetColorContexts(0, nullptr, &count)) || count == 0) return storedProfile_;
+  if (count > kMaxColourContexts) count = kMaxColourContexts;
+  ComPtr<IWICColorContext> owners[kMaxColourContexts];
+  IWICColorContext* contexts[kMaxColourContexts] = {};
+  for (UINT i = 0; i < count; ++i) {
+    if (FAILED(factory_->CreateColorContext(owners[i].put()))) return {};
+    contexts[i] = owners[i].get();
+  }
+  UINT got = 0;
+  if (FAILED(frame_->GetColorContexts(count, contexts, &got))) return {};
+  for (UINT i = 0; i < got && i < count; ++i) {
+    WICColorContextType type;
+    UINT size = 0;
+    if (FAILED(contexts[i]->GetType(&type)) || type != WICColorContextProfile ||
+        FAILED(contexts[i]->GetProfileBytes(0, nullptr, &size)) || size == 0 || size > kMaxProfileBytes)
+      continue;
+    std::vector<BYTE> bytes;
+    try {
+      bytes.resize(size);
+    } catch (const std::bad_alloc&) {
+      return {};
+    }
+    UINT read = 0;
+    if (SUCCEEDED(contexts[i]->GetProfileBytes(size, bytes.data(), &read)) && read <= size) {
+      bytes.resize(read);
+      return bytes;
+    }
+  }
+  return storedProfile_;
 }
 
 bool WicPicture::frameShape(UINT& width, UINT& height, WICPixelFormatGUID& format) const {
@@ -340,9 +386,16 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
   const bool swapSamples =
       bigEndianTiff_ && !converter && hasWideSamples(layout) && codecKeepsBigEndianSamples(factory_.get());
 
+  // A keyed grey picture handed out as indices into its grey ramp: the key's entry is transparent.
+  if (key_.present && key_.grey && isIndexed(layout) && isGreyRamp(palette, paletteCount, key_.depth) &&
+      key_.value[0] < paletteCount)
+    palette[key_.value[0]].a = 0;
+
   OutputKind out = outputFor(layout, palette, paletteCount);
   // Grey and colour pictures whose key the codec left in place: the keyed pixels are made white.
   const bool keyed = key_.present && keyable(layout, key_.grey, key_.depth);
+  uint16_t key[3] = {key_.value[0], key_.value[1], key_.value[2]};
+  if (keyed && key_.grey) key[0] = greyKeyFor(layout, key_.depth, key[0]);
   if (keyed) out = OutputKind::Bgr24;
 
   // A GIF frame that covers only part of its logical screen is placed on the screen, and the
@@ -365,6 +418,29 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
       out = OutputKind::Bgr24;  // white is not in the table
     }
   }
+
+  // Colour pictures with an embedded profile other than sRGB are converted to sRGB: palettes
+  // through their table, the rest row by row.  Without one nothing is loaded or converted.
+  ColourTransform colour;
+  if (out != OutputKind::Gray8) {
+    const std::vector<BYTE> profile = embeddedProfile();
+    if (profileUse(profile.data(), profile.size()) == ProfileUse::Apply)
+      colour.open(profile.data(), profile.size());
+  }
+  if (colour.active() && paletteCount > 0) {
+    BYTE colours[256 * 3];
+    for (int i = 0; i < paletteCount; ++i) {
+      colours[3 * i] = palette[i].b;
+      colours[3 * i + 1] = palette[i].g;
+      colours[3 * i + 2] = palette[i].r;
+    }
+    if (colour.apply(colours, static_cast<UINT>(paletteCount))) {
+      for (int i = 0; i < paletteCount; ++i)
+        palette[i] = {colours[3 * i], colours[3 * i + 1], colours[3 * i + 2], palette[i].a};
+    }
+  }
+  // Rows of colour converted by this plug-in or the codec; palette pictures were done above.
+  const bool convertRows = colour.active() && out == OutputKind::Bgr24 && paletteCount == 0;
 
   const int bitCount = outputBits(out);
   const int tableCount = out == OutputKind::Palette8 ? paletteCount : out == OutputKind::Gray8 ? 256 : 0;
@@ -456,11 +532,15 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
         hr = source->CopyPixels(&rect, static_cast<UINT>(dibRow), static_cast<UINT>(outBytes), row);
         if (FAILED(hr)) return resultFor(hr);
       } else if (keyed) {
-        convertKeyedRow(layout, src, row, width, key_.value);
+        convertKeyedRow(layout, src, row, width, key);
       } else {
         convertRow(layout, out, src, row, width, palette, paletteCount);
       }
+      if (convertRows) colour.apply(row, width);
       if (!turned && !canvas) std::memset(row + outBytes, 0, static_cast<size_t>(dibRow - outBytes));
+    }
+    if (convertRows && turned && bgr) {
+      for (UINT r = 0; r < rows; ++r) colour.apply(strip.data() + r * srcRow, width);
     }
     if (turned && bgr)
       placeRows(orientation_, strip.data(), srcRow, y0, rows, width, height, 3, bits, dibRow);

@@ -59,6 +59,8 @@ class WicPicture {
   Density densityOf(const Density& parsed) const;
   // Horizontal and vertical density of the upright picture.
   Density uprightDensity(const Density& stored) const;
+  // The frame's embedded ICC profile, as the codec reads it; empty when it has none.
+  std::vector<BYTE> embeddedProfile() const;
   // The frame's size (each side 1 to 2^31 - 1) and pixel format; false for a broken frame.
   bool frameShape(UINT& width, UINT& height, WICPixelFormatGUID& format) const;
 
@@ -67,7 +69,8 @@ class WicPicture {
   HeaderInfo header_;
   int orientation_ = 1;
   ColourKey key_;
-  std::vector<uint8_t> patched_;  // the bytes the codec reads when they had to be amended
+  std::vector<uint8_t> storedProfile_;  // a JPEG's or TIFF's profile as the file holds it
+  std::vector<uint8_t> patched_;        // the bytes the codec reads when they had to be amended
   ComPtr<IWICImagingFactory> factory_;
   ComPtr<IStream> stream_;
   ComPtr<IWICBitmapDecoder> decoder_;

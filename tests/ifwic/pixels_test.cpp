@@ -167,7 +167,26 @@ TEST(ColourKey, KeyedSamplesBecomeWhiteAtTheFilesOwnDepth) {
   convertKeyedRow(SourceLayout::Bgr24, rgb, out, 2, rgbKey);
   EXPECT_EQ(std::vector<uint8_t>(out, out + 6), (std::vector<uint8_t>{10, 20, 30, 255, 255, 255}));
   EXPECT_TRUE(keyable(SourceLayout::Gray4, true, 4));
-  EXPECT_FALSE(keyable(SourceLayout::Gray8, true, 4));  // expanded by the codec: not the file's samples
+  EXPECT_FALSE(keyable(SourceLayout::Gray2, true, 4));
+  EXPECT_FALSE(keyable(SourceLayout::Gray8, true, 3));
+  // Widened by the codec: 2-bit grey 2 reads as 170 in 8-bit rows, 4-bit 14 as 0xEEEE in 16-bit
+  // ones; a key beyond the file's depth matches nothing.
+  ASSERT_TRUE(keyable(SourceLayout::Gray8, true, 2));
+  EXPECT_EQ(greyKeyFor(SourceLayout::Gray8, 2, 2), 170);
+  EXPECT_EQ(greyKeyFor(SourceLayout::Gray16, 4, 14), 0xEEEE);
+  EXPECT_EQ(greyKeyFor(SourceLayout::Gray8, 1, 1), 255);
+  EXPECT_EQ(greyKeyFor(SourceLayout::Gray8, 2, 7), 7);
+  const uint16_t widenedKey[3] = {170, 0, 0};
+  const uint8_t grey8[] = {0, 85, 170, 255};
+  convertKeyedRow(SourceLayout::Gray8, grey8, out, 4, widenedKey);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 12),
+            (std::vector<uint8_t>{0, 0, 0, 85, 85, 85, 255, 255, 255, 255, 255, 255}));
+  // Indices into the grey ramp of the file's depth, and no other palette, stand for its samples.
+  PaletteEntry ramp[4] = {{0, 0, 0, 255}, {85, 85, 85, 255}, {170, 170, 170, 255}, {255, 255, 255, 255}};
+  EXPECT_TRUE(isGreyRamp(ramp, 4, 2));
+  EXPECT_FALSE(isGreyRamp(ramp, 4, 4));
+  ramp[1].r = 84;
+  EXPECT_FALSE(isGreyRamp(ramp, 4, 2));
   EXPECT_FALSE(keyable(SourceLayout::Rgb24, true, 8));
   EXPECT_TRUE(keyable(SourceLayout::Rgb48, false, 16));
 }
