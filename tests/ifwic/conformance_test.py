@@ -5,12 +5,15 @@ variants people have: EXIF and TIFF orientations 1 to 8, GIFs with local colour 
 grey PNGs with a transparent grey, and the TIFF layouts many writers produce.  Every file goes
 through one harness process under Wine.  Each either matches Pillow's decode (lossless: exact;
 JPEG: mean difference at most 3), turned upright as its orientation tag says, or fails
-with one of the plug-in's documented codes; none may crash the harness.
+with one of the plug-in's documented codes; none may crash the harness.  Pictures whose truth is
+not Pillow's decode carry their own: 16-bit TIFFs written here in both byte orders against their
+samples, and pictures with embedded colour profiles against Pillow's own conversion to sRGB.
 
   conformance_test.py --harness ifwic_harness.exe --spi ifwic.spi --wine-run scripts/wine-run
-      --pngsuite DIR [--report FILE]
+      --pngsuite DIR [--korconv korconv.exe] [--report FILE]
 """
 import argparse
+import io
 import os
 import shutil
 import struct
@@ -21,7 +24,7 @@ import unittest
 import zlib
 
 import numpy as np
-from PIL import Image
+from PIL import Image, ImageCms
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_ifwic import over_white, run_harness, winpath  # noqa: E402
@@ -279,9 +282,105 @@ class Corpus:
         self.run('sh', '-c', 'pnmtotiff %s > %s 2>/dev/null' % (self.path('base.ppm'), self.path('netpbm.tif')))
         self.run('sh', '-c', 'pnmtotiff -lzw -msb2lsb %s > %s 2>/dev/null' % (self.path('base.ppm'),
                                                                                self.path('netpbm_lzw.tif')))
+        self.references = sample_and_profile_cases(self)
         for leftover in ('base.ppm', 'photo.ppm'):
             os.remove(self.path(leftover))
         self.names = sorted(n for n in os.listdir(self.folder) if not n.endswith('.bmp'))
+
+
+ICC_FOLDER = '/usr/share/color/icc/colord'  # Debian's colord-data
+
+
+def write_tiff16(path, samples, photometric, big_endian, deflate=False, rows_per_strip=None, extra=None):
+    """A TIFF of 16-bit samples (h x w x samples), written by hand in either byte order, in
+    strips of `rows_per_strip` rows (the last one shorter), optionally deflated; `extra` is the
+    ExtraSamples value of a fourth sample (1 associated alpha, 2 straight)."""
+    o = '>' if big_endian else '<'
+    h, w, n = samples.shape
+    rows = rows_per_strip or h
+    strips = [samples[y:y + rows].astype(o + 'u2').tobytes() for y in range(0, h, rows)]
+    strips = [zlib.compress(x) for x in strips] if deflate else strips
+    out = bytearray(b'MM\0*' if big_endian else b'II*\0') + bytes(4)
+    offsets = []
+    for x in strips:
+        offsets.append(len(out))
+        out += x + bytes(len(x) % 2)
+    arrays = {}
+    for key, fmt, values in (('bits', 'H', [16] * n), ('offsets', 'I', offsets),
+                             ('counts', 'I', [len(x) for x in strips])):
+        arrays[key] = len(out)
+        out += struct.pack(o + '%d%s' % (len(values), fmt), *values)
+    # (tag, type, values, where they lie when they do not fit the entry)
+    tags = [(256, 4, [w], None), (257, 4, [h], None), (258, 3, [16] * n, arrays['bits']),
+            (259, 3, [8 if deflate else 1], None), (262, 3, [photometric], None),
+            (273, 4, offsets, arrays['offsets']), (277, 3, [n], None), (278, 4, [rows], None),
+            (279, 4, [len(x) for x in strips], arrays['counts']), (284, 3, [1], None)]
+    if extra is not None:
+        tags.append((338, 3, [extra], None))
+    out[4:8] = struct.pack(o + 'I', len(out))
+    out += struct.pack(o + 'H', len(tags))
+    for tag, kind, values, at in tags:
+        size = 2 if kind == 3 else 4
+        if len(values) * size <= 4:
+            field = struct.pack(o + '%d%s' % (len(values), 'H' if kind == 3 else 'I'), *values).ljust(4, b'\0')
+        else:
+            field = struct.pack(o + 'I', at)
+        out += struct.pack(o + 'HHI', tag, kind, len(values)) + field
+    out += bytes(4)
+    with open(path, 'wb') as f:
+        f.write(out)
+
+
+def sample_and_profile_cases(corpus):
+    """Writes the pictures judged against a truth of their own, and returns for each its expected
+    RGB, the largest difference allowed, and (for lossy or converted ones) the mean allowed."""
+    refs = {}
+    reduce = lambda v: ((v * 255 + 32767) // 65535).astype(np.uint8)  # noqa: E731
+    h, w = 40, 100
+    y, x = np.mgrid[0:h, 0:w].astype(np.int64)
+    # Low bytes unlike the high ones, so a swapped or truncated sample shows.
+    grey = x * 640 + y * 37 + 0x5A
+    rgb = np.dstack([x * 650 + 0x7F, y * 1600 + 0x80, (x + y) * 450 + 0x81])
+    alpha = (x * 7 + y * 1500) % 65536
+    a = alpha[..., None]
+    straight = reduce((rgb * a + 65535 * (65535 - a)) // 65535)
+    premultiplied = rgb * a // 65535
+    kinds = {
+        'grey': (grey[..., None], 1, None, np.dstack([reduce(grey)] * 3)),
+        'rgb': (rgb, 2, None, reduce(rgb)),
+        'rgba': (np.dstack([rgb, alpha]), 2, 2, straight),
+        'rgba_associated': (np.dstack([premultiplied, alpha]), 2, 1, reduce(premultiplied + 65535 - a)),
+    }
+    for kind, (samples, photometric, extra, want) in kinds.items():
+        # Little-endian in plain strips; big-endian deflated, its last strip shorter.
+        for big, deflate, name in ((False, False, 'tiff16_le_%s.tif'), (True, True, 'tiff16_be_%s.tif')):
+            write_tiff16(corpus.path(name % kind), samples, photometric, big, deflate, 7, extra)
+            refs[name % kind] = (want, 1, None)
+    # Colour profiles: Adobe RGB in PNG, palette PNG, JPEG and TIFF, and a profile that swaps red
+    # and green, against Pillow's conversion to sRGB; sRGB and a cut profile as stored.
+    picture = Image.fromarray(smooth()).resize((96, 60))
+    srgb = ImageCms.createProfile('sRGB')
+    adobe = None
+    for profile, names in (('AdobeRGB1998.icc', ('adobe.png', 'adobe.jpg', 'adobe.tif', 'adobe_palette.png')),
+                           ('SwappedRedAndGreen.icc', ('swapped.png',)), ('sRGB.icc', ('srgb_profile.png',))):
+        with open(os.path.join(ICC_FOLDER, profile), 'rb') as f:
+            icc = f.read()
+        for name in names:
+            im = picture.quantize(colors=60) if 'palette' in name else picture
+            im.save(corpus.path(name), icc_profile=icc, **({'quality': 95} if name.endswith('.jpg') else {}))
+            with Image.open(corpus.path(name)) as saved:
+                stored = saved.convert('RGB')
+            if profile == 'sRGB.icc':
+                refs[name] = (np.asarray(stored), 0, None)
+                continue
+            want = np.asarray(ImageCms.profileToProfile(stored, ImageCms.ImageCmsProfile(io.BytesIO(icc)), srgb))
+            apart = np.abs(want.astype(int) - np.asarray(stored).astype(int)).mean()
+            assert apart > 5, (name, apart)  # the case shows a missed conversion
+            refs[name] = (want, None, 2)
+            adobe = icc if profile == 'AdobeRGB1998.icc' else adobe
+    picture.save(corpus.path('cut_profile.png'), icc_profile=adobe[:200])
+    refs['cut_profile.png'] = (np.asarray(picture), 0, None)
+    return refs
 
 
 ImageMagickOrientations = {1: 'top-left', 2: 'top-right', 3: 'bottom-right', 4: 'bottom-left', 5: 'left-top',
@@ -308,8 +407,9 @@ def judge(corpus, name, info, decoded):
     """('match' | 'fail CODE' | 'differs ...' | 'pillow cannot read', detail)."""
     f = fields(decoded)
     code = f.get('result')
+    reference = getattr(corpus, 'references', {}).get(name)
     try:
-        want, tolerance = pillow_rgb(corpus.path(name))
+        want, tolerance = reference[:2] if reference else pillow_rgb(corpus.path(name))
     except Exception as e:  # noqa: BLE001 - Pillow's refusal of a corrupt file
         want, tolerance = None, 0
         pillow_error = str(e)
@@ -325,7 +425,10 @@ def judge(corpus, name, info, decoded):
         return ('differs', 'GetPictureInfo %s' % info)
     diff = np.abs(got - want.astype(int))
     lossy = name.endswith('.jpg') or name == 'im_jpeg.tif'
-    ok = diff.mean() <= 3 if lossy else diff.max() <= tolerance
+    if reference and reference[2] is not None:
+        ok = diff.mean() <= reference[2]
+    else:
+        ok = diff.mean() <= 3 if lossy else diff.max() <= tolerance
     if ok:
         return ('match', '')
     return ('differs', 'max %d mean %.2f, %d pixels' % (diff.max(), diff.mean(), int((diff.max(axis=2) > 0).sum())))
@@ -394,12 +497,31 @@ class ConformanceTest(unittest.TestCase):
                 self.assertEqual(len(shapes), 8)
 
 
+class HostTest(unittest.TestCase):
+    """korconv with ifwic.spi beside it shows what the plug-in returns: a big-endian 16-bit TIFF,
+    a keyed 2-bit grey PNG and a JPEG with an Adobe RGB profile."""
+
+    def test_korconv_shows_what_the_plugin_returns(self):
+        if not ARGS.korconv:
+            self.skipTest('no --korconv given')
+        for name in ('tiff16_be_rgba_associated.tif', 'grey2_trns.png', 'adobe.jpg'):
+            with self.subTest(name):
+                out = CORPUS.path(name + '.korconv.bmp')
+                run = subprocess.run([ARGS.wine_run, ARGS.korconv, winpath(CORPUS.path(name)), winpath(out)],
+                                     capture_output=True, timeout=300)
+                self.assertEqual(run.returncode, 0, run.stderr.decode('cp932', 'replace'))
+                self.assertEqual(VERDICTS[name][0][0], 'match')
+                np.testing.assert_array_equal(np.asarray(Image.open(out).convert('RGB')),
+                                              np.asarray(Image.open(CORPUS.path(name + '.bmp')).convert('RGB')))
+
+
 if __name__ == '__main__':
     parser = argparse.ArgumentParser()
     parser.add_argument('--harness', required=True)
     parser.add_argument('--spi', required=True)
     parser.add_argument('--wine-run', required=True)
     parser.add_argument('--pngsuite', required=True)
+    parser.add_argument('--korconv', help='korconv.exe in the folder of ifwic.spi')
     parser.add_argument('--report', help='write one line per file and a count of the verdicts')
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=1)

@@ -1,6 +1,8 @@
 #!/usr/bin/python3
-"""Times ifwic.spi on a 6000 x 4000 JPEG and PNG, and the JPEG again with an EXIF orientation
-that turns it a quarter (so the plug-in returns it upright, 4000 x 6000), against the imaging
+"""Times ifwic.spi on a 6000 x 4000 JPEG and PNG, the JPEG again with an EXIF orientation
+that turns it a quarter (so the plug-in returns it upright, 4000 x 6000), and the JPEG with an
+Adobe RGB profile embedded (converted to sRGB by the plug-in, the cost of colour management),
+against the imaging
 codecs alone (which return pictures as stored) in the same Wine process: called directly (ifwic_bench.exe) and through the host's TPicture::LoadFile
 (ifwic_host_bench.exe); and the JPEG with the native djpeg as the peer figure.
 
@@ -16,6 +18,7 @@ import time
 import numpy as np
 from PIL import Image
 
+ADOBE_RGB = '/usr/share/color/icc/colord/AdobeRGB1998.icc'  # Debian's colord-data
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 
 
@@ -41,10 +44,13 @@ def main():
     exif[0x0112] = 6  # turned a quarter clockwise to stand upright
     im.save(turned, quality=90, exif=exif.tobytes())
     im.save(png, compress_level=6)
+    adobe = os.path.join(folder, 'big_adobe.jpg')
+    with open(ADOBE_RGB, 'rb') as f:
+        im.save(adobe, quality=90, icc_profile=f.read())
     win = lambda p: 'Z:' + p.replace('/', '\\')
     wine_run = os.path.join(ROOT, 'scripts', 'wine-run')
     subprocess.run([wine_run, os.path.join(build, 'bin', 'ifwic_bench.exe'), win(os.path.join(build, 'bin', 'ifwic.spi')),
-                    rounds, win(jpeg), win(turned), win(png)], check=True)
+                    rounds, win(jpeg), win(adobe), win(turned), win(png)], check=True)
     subprocess.run([wine_run, os.path.join(build, 'bin', 'ifwic_host_bench.exe'), rounds, win(jpeg), win(turned),
                     win(png)], check=True)
     best = min(_timed(['djpeg', '-bmp', '-outfile', os.devnull, jpeg]) for _ in range(int(rounds)))
