@@ -220,13 +220,8 @@ int WicPicture::open(const BYTE* data, size_t size) {
     return SPI_NO_MEMORY;
   orientation_ = readOrientation(container, data, size);
   if (container == Container::Png) key_ = readPngColourKey(data, size);
-  // The codec's own reading of a profile comes first (see embeddedProfile); some codecs have none
-  // for these containers, whose profiles lie in the file as they are.
-  try {
-    storedProfile_ = readIccProfile(container, data, size);
-  } catch (const std::bad_alloc&) {
-    return SPI_NO_MEMORY;
-  }
+  bytes_ = data;
+  byteCount_ = size;
   // The codec reaches for a GIF's global colour table even where the frame brings its own: a
   // file without one is given the frame's table (and one with neither table is broken).
   if (container == Container::Gif && size >= 13 && !(data[10] & 0x80)) {
@@ -272,9 +267,17 @@ Density WicPicture::densityOf(const Density& parsed) const {
   return d;
 }
 
+std::vector<BYTE> WicPicture::storedProfile() const {
+  try {
+    return readIccProfile(container_, bytes_, byteCount_);
+  } catch (const std::bad_alloc&) {
+    return {};  // as stored
+  }
+}
+
 std::vector<BYTE> WicPicture::embeddedProfile() const {
   UINT count = 0;
-  if (FAILED(frame_->GetColorContexts(0, nullptr, &count)) || count == 0) return storedProfile_;
+  if (FAILED(frame_->GetColorContexts(0, nullptr, &count)) || count == 0) return storedProfile();
   if (count > kMaxColourContexts) count = kMaxColourContexts;
   ComPtr<IWICColorContext> owners[kMaxColourContexts];
   IWICColorContext* contexts[kMaxColourContexts] = {};
@@ -302,7 +305,7 @@ std::vector<BYTE> WicPicture::embeddedProfile() const {
       return bytes;
     }
   }
-  return storedProfile_;
+  return storedProfile();
 }
 
 bool WicPicture::frameShape(UINT& width, UINT& height, WICPixelFormatGUID& format) const {

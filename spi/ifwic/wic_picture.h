@@ -59,8 +59,10 @@ class WicPicture {
   Density densityOf(const Density& parsed) const;
   // Horizontal and vertical density of the upright picture.
   Density uprightDensity(const Density& stored) const;
-  // The frame's embedded ICC profile, as the codec reads it; empty when it has none.
+  // The frame's embedded ICC profile as the codec reads it or, where the codec offers none, as a
+  // JPEG or TIFF holds it (some codecs read none there); empty when there is none.
   std::vector<BYTE> embeddedProfile() const;
+  std::vector<BYTE> storedProfile() const;
   // The frame's size (each side 1 to 2^31 - 1) and pixel format; false for a broken frame.
   bool frameShape(UINT& width, UINT& height, WICPixelFormatGUID& format) const;
 
@@ -69,8 +71,9 @@ class WicPicture {
   HeaderInfo header_;
   int orientation_ = 1;
   ColourKey key_;
-  std::vector<uint8_t> storedProfile_;  // a JPEG's or TIFF's profile as the file holds it
-  std::vector<uint8_t> patched_;        // the bytes the codec reads when they had to be amended
+  const BYTE* bytes_ = nullptr;  // the bytes opened, which outlive the object (the codec reads them)
+  size_t byteCount_ = 0;
+  std::vector<uint8_t> patched_;  // the bytes the codec reads when they had to be amended
   ComPtr<IWICImagingFactory> factory_;
   ComPtr<IStream> stream_;
   ComPtr<IWICBitmapDecoder> decoder_;

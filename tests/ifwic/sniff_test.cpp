@@ -1,7 +1,10 @@
 #include "sniff.h"
 
+#include "icc.h"
+
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -303,6 +306,80 @@ TEST(PngChunks, ColourKeyOfGreyAndTrueColour) {
   EXPECT_EQ(k.value[0], 0x0102);
   EXPECT_EQ(k.value[2], 0x0506);
   EXPECT_FALSE(readPngColourKey(grey.data(), grey.size() - 5).present);  // key cut short
+}
+
+// An APP2 segment carrying piece `number` of `total` of an ICC profile.
+std::vector<uint8_t> iccSegment(uint8_t number, uint8_t total, const std::string& piece) {
+  std::vector<uint8_t> s = {0xFF, 0xE2, 0, static_cast<uint8_t>(2 + 14 + piece.size())};
+  const std::string mark("ICC_PROFILE\0", 12);
+  s.insert(s.end(), mark.begin(), mark.end());
+  s.push_back(number);
+  s.push_back(total);
+  s.insert(s.end(), piece.begin(), piece.end());
+  return s;
+}
+
+std::vector<uint8_t> jpegWith(const std::vector<std::vector<uint8_t>>& segments) {
+  std::vector<uint8_t> j = {0xFF, 0xD8};
+  for (const auto& s : segments) j.insert(j.end(), s.begin(), s.end());
+  const uint8_t scan[] = {0xFF, 0xDA, 0x00, 0x02, 0x00, 0xFF, 0xD9};
+  j.insert(j.end(), scan, scan + sizeof scan);
+  return j;
+}
+
+// A header and tag table of `tags` tags, all pointing at one 'desc' record holding `text`.
+std::vector<uint8_t> profile(const char* space, const std::string& text, uint32_t tags = 1) {
+  std::vector<uint8_t> p(128 + 4 + 12 * tags);
+  std::memcpy(&p[16], space, 4);
+  std::memcpy(&p[20], "XYZ ", 4);
+  std::memcpy(&p[36], "acsp", 4);
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+  };
+  const uint32_t record = static_cast<uint32_t>(p.size());
+  put32(128, tags);
+  for (uint32_t i = 0; i < tags; ++i) {
+    std::memcpy(&p[132 + 12 * i], i == tags - 1 ? "desc" : "wtpt", 4);
+    put32(132 + 12 * i + 4, record);
+    put32(132 + 12 * i + 8, static_cast<uint32_t>(12 + text.size() + 1));
+  }
+  const std::string desc = std::string("desc\0\0\0\0", 8);
+  p.insert(p.end(), desc.begin(), desc.end());
+  p.resize(p.size() + 4);
+  put32(p.size() - 4, static_cast<uint32_t>(text.size() + 1));
+  p.insert(p.end(), text.begin(), text.end());
+  p.push_back(0);
+  put32(0, static_cast<uint32_t>(p.size()));
+  return p;
+}
+
+TEST(ColourProfile, PiecesAreJoinedInOrderAndBrokenOnesRefused) {
+  auto joined = [](const std::vector<uint8_t>& j) {
+    const auto p = readIccProfile(Container::Jpeg, j.data(), j.size());
+    return std::string(p.begin(), p.end());
+  };
+  EXPECT_EQ(joined(jpegWith({iccSegment(2, 2, "def"), iccSegment(1, 2, "abc")})), "abcdef");
+  EXPECT_EQ(joined(jpegWith({iccSegment(1, 2, "abc")})), "");                           // a piece missing
+  EXPECT_EQ(joined(jpegWith({iccSegment(1, 1, "abc"), iccSegment(1, 1, "abc")})), "");  // repeated
+  EXPECT_EQ(joined(jpegWith({iccSegment(0, 1, "abc")})), "");
+  EXPECT_EQ(joined(jpegWith({iccSegment(3, 2, "abc")})), "");
+  // A TIFF whose profile tag points beyond the data.
+  const std::vector<uint8_t> tiff = {'I',  'I', 42, 0,    8, 0, 0, 0,  1, 0, 0x73,
+                                     0x87, 7,   0,  0x10, 0, 0, 0, 26, 0, 0, 0};
+  EXPECT_TRUE(readIccProfile(Container::Tiff, tiff.data(), tiff.size()).empty());
+
+  const auto adobe = profile("RGB ", "Adobe RGB (1998)", 3);
+  EXPECT_EQ(profileUse(adobe.data(), adobe.size()), ProfileUse::Apply);
+  const auto srgb = profile("RGB ", "sRGB IEC61966-2.1");
+  EXPECT_EQ(profileUse(srgb.data(), srgb.size()), ProfileUse::Srgb);
+  const auto grey = profile("GRAY", "Grey gamma 2.2");
+  EXPECT_EQ(profileUse(grey.data(), grey.size()), ProfileUse::None);
+  // Cut anywhere, or a tag beyond the declared size: as stored.
+  for (size_t n : {size_t{0}, size_t{100}, size_t{140}, adobe.size() - 1})
+    EXPECT_EQ(profileUse(adobe.data(), n), ProfileUse::None) << n;
+  auto far = adobe;
+  far[132 + 4] = 0x7F;
+  EXPECT_EQ(profileUse(far.data(), far.size()), ProfileUse::None);
 }
 
 }  // namespace
