@@ -377,6 +377,54 @@ bool isGreyRamp(const PaletteEntry* palette, int count, int depth) {
   return true;
 }
 
+void fillColourGrid(uint8_t* grid) {
+  for (int b = 0; b < kGridPoints; ++b)
+    for (int g = 0; g < kGridPoints; ++g)
+      for (int r = 0; r < kGridPoints; ++r, grid += 3)
+        writeBgr(grid, static_cast<uint32_t>(b * kGridStep), static_cast<uint32_t>(g * kGridStep),
+                 static_cast<uint32_t>(r * kGridStep));
+}
+
+void applyColourGrid(const uint8_t* grid, uint8_t* row, uint32_t width) {
+  constexpr int kLast = kGridPoints - 1;
+  constexpr size_t kR = 3, kG = size_t{3} * kGridPoints, kB = size_t{3} * kGridPoints * kGridPoints;
+  for (uint32_t x = 0; x < width; ++x, row += 3) {
+    // The grid cell of the pixel and where in it the pixel lies, 0 to kGridStep on each side.
+    int cell[3], at[3];  // red, green, blue
+    for (int c = 0; c < 3; ++c) {
+      const int v = row[2 - c];
+      cell[c] = v / kGridStep;
+      at[c] = v % kGridStep;
+      if (cell[c] == kLast) cell[c] = kLast - 1, at[c] = kGridStep;
+    }
+    const int fr = at[0], fg = at[1], fb = at[2];
+    const uint8_t* c000 = grid + cell[0] * kR + cell[1] * kG + cell[2] * kB;
+    // The tetrahedron of the cell that holds the pixel: from the cell's origin along the
+    // largest fraction first, then the next, to the far corner.
+    size_t first, second;
+    int f1, f2, f3;
+    if (fr >= fg && fg >= fb)
+      first = kR, second = kR + kG, f1 = fr, f2 = fg, f3 = fb;
+    else if (fr >= fb && fb >= fg)
+      first = kR, second = kR + kB, f1 = fr, f2 = fb, f3 = fg;
+    else if (fb >= fr && fr >= fg)
+      first = kB, second = kB + kR, f1 = fb, f2 = fr, f3 = fg;
+    else if (fg >= fr && fr >= fb)
+      first = kG, second = kG + kR, f1 = fg, f2 = fr, f3 = fb;
+    else if (fg >= fb && fb >= fr)
+      first = kG, second = kG + kB, f1 = fg, f2 = fb, f3 = fr;
+    else
+      first = kB, second = kB + kG, f1 = fb, f2 = fg, f3 = fr;
+    const uint8_t* c1 = c000 + first;
+    const uint8_t* c2 = c000 + second;
+    const uint8_t* c3 = c000 + kR + kG + kB;
+    for (int c = 0; c < 3; ++c) {
+      const int sum = (kGridStep - f1) * c000[c] + (f1 - f2) * c1[c] + (f2 - f3) * c2[c] + f3 * c3[c];
+      row[c] = static_cast<uint8_t>((sum + kGridStep / 2) / kGridStep);
+    }
+  }
+}
+
 void uprightSize(int orientation, uint32_t width, uint32_t height, uint32_t& uprightWidth,
                  uint32_t& uprightHeight) {
   const bool turned = orientation >= 5 && orientation <= 8;

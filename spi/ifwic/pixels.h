@@ -90,6 +90,19 @@ bool isGreyRamp(const PaletteEntry* palette, int count, int depth);
 void convertKeyedRow(SourceLayout layout, const uint8_t* src, uint8_t* dst, uint32_t width,
                      const uint16_t key[3]);
 
+// A colour conversion sampled on a grid and interpolated between its points, for conversions
+// too slow to run on every pixel of a large picture.  The grid has kGridPoints levels per
+// channel, kGridStep apart (0, 5, ..., 255), so every level of a channel falls on a grid line
+// or between two.
+constexpr int kGridPoints = 52;
+constexpr int kGridStep = 5;
+constexpr size_t kGridColours = size_t{kGridPoints} * kGridPoints * kGridPoints;
+// Fills `grid` (kGridColours BGR triplets) with the grid's colours, red varying fastest, then
+// green, then blue; the caller converts them in place.
+void fillColourGrid(uint8_t* grid);
+// Converts `width` BGR pixels in place by tetrahedral interpolation in a converted grid.
+void applyColourGrid(const uint8_t* grid, uint8_t* row, uint32_t width);
+
 // The upright size of a `width` x `height` picture stored in an orientation from 1 to 8 (as the
 // EXIF tag numbers them): the sides swap for 5 to 8.
 void uprightSize(int orientation, uint32_t width, uint32_t height, uint32_t& uprightWidth,

@@ -444,6 +444,24 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
   }
   // Rows of colour converted by this plug-in or the codec; palette pictures were done above.
   const bool convertRows = colour.active() && out == OutputKind::Bgr24 && paletteCount == 0;
+  // The system's conversion is slow per pixel; a large picture goes through a grid of colours it
+  // converted once (a few times fewer than the picture's pixels), interpolated between them.
+  std::vector<uint8_t> grid;
+  if (convertRows && static_cast<uint64_t>(width) * height >= 4 * kGridColours) {
+    try {
+      grid.resize(kGridColours * 3);
+      fillColourGrid(grid.data());
+      if (!colour.apply(grid.data(), static_cast<UINT>(kGridColours))) grid.clear();
+    } catch (const std::bad_alloc&) {
+      grid.clear();
+    }
+  }
+  const auto convertColours = [&](BYTE* row) {
+    if (!grid.empty())
+      applyColourGrid(grid.data(), row, width);
+    else
+      colour.apply(row, width);
+  };
 
   const int bitCount = outputBits(out);
   const int tableCount = out == OutputKind::Palette8 ? paletteCount : out == OutputKind::Gray8 ? 256 : 0;
@@ -539,11 +557,11 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
       } else {
         convertRow(layout, out, src, row, width, palette, paletteCount);
       }
-      if (convertRows) colour.apply(row, width);
+      if (convertRows) convertColours(row);
       if (!turned && !canvas) std::memset(row + outBytes, 0, static_cast<size_t>(dibRow - outBytes));
     }
     if (convertRows && turned && bgr) {
-      for (UINT r = 0; r < rows; ++r) colour.apply(strip.data() + r * srcRow, width);
+      for (UINT r = 0; r < rows; ++r) convertColours(strip.data() + r * srcRow);
     }
     if (turned && bgr)
       placeRows(orientation_, strip.data(), srcRow, y0, rows, width, height, 3, bits, dibRow);

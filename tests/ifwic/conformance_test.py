@@ -361,12 +361,15 @@ def sample_and_profile_cases(corpus):
     picture = Image.fromarray(smooth()).resize((96, 60))
     srgb = ImageCms.createProfile('sRGB')
     adobe = None
-    for profile, names in (('AdobeRGB1998.icc', ('adobe.png', 'adobe.jpg', 'adobe.tif', 'adobe_palette.png')),
+    # (adobe_large.png has pixels enough to go through the plug-in's grid of converted colours.)
+    for profile, names in (('AdobeRGB1998.icc', ('adobe.png', 'adobe.jpg', 'adobe.tif', 'adobe_palette.png',
+                                                 'adobe_large.png')),
                            ('SwappedRedAndGreen.icc', ('swapped.png',)), ('sRGB.icc', ('srgb_profile.png',))):
         with open(os.path.join(ICC_FOLDER, profile), 'rb') as f:
             icc = f.read()
         for name in names:
             im = picture.quantize(colors=60) if 'palette' in name else picture
+            im = im.resize((1040, 560)) if 'large' in name else im
             im.save(corpus.path(name), icc_profile=icc, **({'quality': 95} if name.endswith('.jpg') else {}))
             with Image.open(corpus.path(name)) as saved:
                 stored = saved.convert('RGB')

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "platform/dib_layout.h"
@@ -189,6 +190,30 @@ TEST(ColourKey, KeyedSamplesBecomeWhiteAtTheFilesOwnDepth) {
   EXPECT_FALSE(isGreyRamp(ramp, 4, 2));
   EXPECT_FALSE(keyable(SourceLayout::Rgb24, true, 8));
   EXPECT_TRUE(keyable(SourceLayout::Rgb48, false, 16));
+}
+
+TEST(ColourGrid, InterpolatesTheGridsConversionBetweenItsPoints) {
+  std::vector<uint8_t> grid(kGridColours * 3);
+  fillColourGrid(grid.data());
+  // Through the grid of the colours themselves every pixel stays as it is; through a grid
+  // that swaps red and green every pixel has them swapped; both exactly, on and between points.
+  std::vector<uint8_t> swapped(grid);
+  for (size_t i = 0; i < kGridColours; ++i) std::swap(swapped[3 * i + 1], swapped[3 * i + 2]);
+  for (int v = 0; v < 256; ++v) {
+    const uint8_t pixel[3] = {static_cast<uint8_t>(v), static_cast<uint8_t>(255 - v),
+                              static_cast<uint8_t>(v * 7 % 256)};  // blue, green, red
+    uint8_t same[3] = {pixel[0], pixel[1], pixel[2]}, turned[3] = {pixel[0], pixel[1], pixel[2]};
+    applyColourGrid(grid.data(), same, 1);
+    applyColourGrid(swapped.data(), turned, 1);
+    EXPECT_EQ(std::vector<uint8_t>(same, same + 3), std::vector<uint8_t>(pixel, pixel + 3)) << v;
+    EXPECT_EQ(std::vector<uint8_t>(turned, turned + 3), (std::vector<uint8_t>{pixel[0], pixel[2], pixel[1]}))
+        << v;
+  }
+  // A grid whose every colour is one grey gives that grey everywhere.
+  std::vector<uint8_t> flat(grid.size(), 77);
+  uint8_t row[6] = {1, 128, 255, 254, 3, 0};
+  applyColourGrid(flat.data(), row, 2);
+  EXPECT_EQ(std::vector<uint8_t>(row, row + 6), std::vector<uint8_t>(6, 77));
 }
 
 }  // namespace
