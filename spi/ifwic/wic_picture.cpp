@@ -401,27 +401,6 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
   if (keyed && key_.grey) key[0] = greyKeyFor(layout, key_.depth, key[0]);
   if (keyed) out = OutputKind::Bgr24;
 
-  // A GIF frame that covers only part of its logical screen is placed on the screen, and the
-  // rest shows the background colour (or white), as every viewer shows the first frame.
-  UINT canvasWidth = width, canvasHeight = height, left = 0, top = 0;
-  uprightSize(orientation_, width, height, canvasWidth, canvasHeight);
-  const bool canvas = container_ == Container::Gif && header_.known && header_.framePartial &&
-                      header_.frameWidth == width && header_.frameHeight == height;
-  uint8_t fillIndex = 0;
-  PaletteEntry fill = {255, 255, 255, 255};
-  if (canvas) {
-    canvasWidth = header_.width;
-    canvasHeight = header_.height;
-    left = header_.frameLeft;
-    top = header_.frameTop;
-    if (header_.background >= 0 && !header_.localTable && header_.background < paletteCount) {
-      fillIndex = static_cast<uint8_t>(header_.background);
-      fill = palette[fillIndex];
-    } else if (out == OutputKind::Palette8) {
-      out = OutputKind::Bgr24;  // white is not in the table
-    }
-  }
-
   // Colour pictures with an embedded profile other than sRGB are converted to sRGB: palettes
   // through their table, the rest row by row.  Without one nothing is loaded or converted.
   ColourTransform colour;
@@ -462,6 +441,27 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
     else
       colour.apply(row, width);
   };
+
+  // A GIF frame that covers only part of its logical screen is placed on the screen, and the
+  // rest shows the background colour (or white), as every viewer shows the first frame.
+  UINT canvasWidth = width, canvasHeight = height, left = 0, top = 0;
+  uprightSize(orientation_, width, height, canvasWidth, canvasHeight);
+  const bool canvas = container_ == Container::Gif && header_.known && header_.framePartial &&
+                      header_.frameWidth == width && header_.frameHeight == height;
+  uint8_t fillIndex = 0;
+  PaletteEntry fill = {255, 255, 255, 255};
+  if (canvas) {
+    canvasWidth = header_.width;
+    canvasHeight = header_.height;
+    left = header_.frameLeft;
+    top = header_.frameTop;
+    if (header_.background >= 0 && !header_.localTable && header_.background < paletteCount) {
+      fillIndex = static_cast<uint8_t>(header_.background);
+      fill = palette[fillIndex];
+    } else if (out == OutputKind::Palette8) {
+      out = OutputKind::Bgr24;  // white is not in the table
+    }
+  }
 
   const int bitCount = outputBits(out);
   const int tableCount = out == OutputKind::Palette8 ? paletteCount : out == OutputKind::Gray8 ? 256 : 0;
