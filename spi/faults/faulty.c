@@ -13,8 +13,15 @@
      FAULT_EXIT         GetPicture ends the process (exit code 7)
      FAULT_SAME_BLOCK   GetPicture returns 0 with one block as both the info and the bits
      FAULT_LOAD         loading the library crashes (DllMain / the library's constructor)
-     FAULT_PLUGININFO   GetPluginInfo crashes */
+     FAULT_PLUGININFO   GetPluginInfo crashes
+     FAULT_REACH        GetPicture reaches for what a confined helper must not have: the
+                        inheritable handle (Win32: a semaphore it releases) or descriptor
+                        (POSIX: a pipe it writes "x" into, once its inode matches) named by
+                        KORVALE_REACH "number:inode", and (POSIX) with KORVALE_REACH_BYTES an
+                        address range of that many bytes, answered by a 1 x 1 picture if had;
+                        otherwise it refuses the picture */
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -22,6 +29,10 @@
 #include <windows.h>
 #define FAULT_EXPORT __declspec(dllexport)
 #else
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/posix/localmem/localmem.h"
 #define FAULT_EXPORT __attribute__((visibility("default")))
 #endif
@@ -109,6 +120,57 @@ static int Recurse(volatile char* previous, int depth) {
 }
 #endif
 
+#if defined(FAULT_REACH)
+static void ReachHandle(void) {
+  const char* named = getenv("KORVALE_REACH");
+  unsigned long long number = 0, inode = 0;
+  if (!named || sscanf(named, "%llu:%llu", &number, &inode) != 2) return;
+#if defined(_WIN32)
+  (void)inode;
+  ReleaseSemaphore((HANDLE)(uintptr_t)number, 1, NULL);
+#else
+  {
+    struct stat st;
+    if (fstat((int)number, &st) == 0 && S_ISFIFO(st.st_mode) && (unsigned long long)st.st_ino == inode)
+      (void)!write((int)number, "x", 1);
+  }
+#endif
+}
+
+/* Whether an address range of KORVALE_REACH_BYTES could be had (POSIX, where the helper's
+   cap is on address space). */
+static int ReachMemory(void) {
+#if defined(_WIN32)
+  return 0;
+#else
+  const char* bytes = getenv("KORVALE_REACH_BYTES");
+  size_t n = bytes ? (size_t)strtoull(bytes, NULL, 10) : 0;
+  void* p = n ? mmap(NULL, n, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0) : MAP_FAILED;
+  if (p != MAP_FAILED) munmap(p, n);
+  return p != MAP_FAILED;
+#endif
+}
+#endif
+
+#if defined(FAULT_REACH) || defined(FAULT_SAME_BLOCK)
+/* A 24-bit 1 x 1 picture: its header in `block`, handed over as the info, and a zeroed row as
+   the bits, or (`same`) `block` as both. */
+static int32_t OneByOne(HLOCAL block, int same, spi_hlocal_t* pHBInfo, spi_hlocal_t* pHBm) {
+  unsigned char* p = block ? (unsigned char*)LocalLock(block) : NULL;
+  HLOCAL bits = same ? block : LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, 4);
+  if (!p || !bits) return SPI_NO_MEMORY;
+  p[0] = 40;
+  p[4] = 1;
+  p[8] = 1;
+  p[12] = 1;
+  p[14] = 24;
+  LocalUnlock(block);
+  *pHBInfo = block;
+  *pHBm = bits;
+  return SPI_SUCCESS;
+}
+#endif
+
 FAULT_EXPORT int32_t SPI_CALL GetPicture(const char* buf, spi_len_t len, uint32_t flag, spi_hlocal_t* pHBInfo,
                                          spi_hlocal_t* pHBm, SPI_PROGRESS progress, spi_len_t lData) {
   (void)buf;
@@ -136,22 +198,13 @@ FAULT_EXPORT int32_t SPI_CALL GetPicture(const char* buf, spi_len_t len, uint32_
 #else
   exit(7);
 #endif
+#elif defined(FAULT_REACH)
+  ReachHandle();
+  /* Had it more room than it may have, a sane 1 x 1 picture says so. */
+  if (ReachMemory()) return OneByOne(LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, 40), 0, pHBInfo, pHBm);
 #elif defined(FAULT_SAME_BLOCK)
-  {
-    /* A sane 1 x 1 picture, but info and bits are one block. */
-    HLOCAL block = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, 64);
-    unsigned char* p = block ? (unsigned char*)LocalLock(block) : NULL;
-    if (!p) return SPI_NO_MEMORY;
-    p[0] = 40;
-    p[4] = 1;
-    p[8] = 1;
-    p[12] = 1;
-    p[14] = 24;
-    LocalUnlock(block);
-    *pHBInfo = block;
-    *pHBm = block;
-    return SPI_SUCCESS;
-  }
+  /* A sane 1 x 1 picture, but info and bits are one block. */
+  return OneByOne(LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, 64), 1, pHBInfo, pHBm);
 #endif
   return SPI_UNKNOWN_FORMAT;
 }

@@ -1,7 +1,7 @@
-// Dynamic libraries: load by name, look up an export, ask the loaded file's full path, release.
-// Win32: LoadLibraryExA, GetProcAddress, GetModuleFileNameA, FreeLibrary.  POSIX: dlopen, dlsym,
-// dladdr (falling back to /proc/self/maps), dlclose; names go through the "\" <-> "/" mapping of
-// the file seam.
+// Dynamic libraries: load by name, look up an export, ask the loaded file's full path, release,
+// widen the search to a library's folder.  Win32: LoadLibraryExA, GetProcAddress,
+// GetModuleFileNameW, FreeLibrary, SetDllDirectoryW.  POSIX: dlopen, dlsym, dladdr (falling back
+// to /proc/self/maps), dlclose; names go through the "\" <-> "/" mapping of the file seam.
 #ifndef KORVALE_PLATFORM_DYNLIB_H
 #define KORVALE_PLATFORM_DYNLIB_H
 
@@ -17,6 +17,22 @@ using LibraryHandle = void*;
 // a picture folder (which the folder list makes current) is ever loaded.  Called first thing in
 // every program's entry.  Natively nothing: the POSIX loader never searches the current folder.
 void RestrictLibrarySearch();
+
+// While it lives, a library loaded by its bare name is also searched for in the folder of
+// `libraryFile` (a library's path with its folder), so that a plug-in finds the libraries it
+// brings beside itself when it loads them while it runs; the current folder stays off the
+// search.  One at a time (the search is the process's).  Natively nothing: the loader searches
+// the run path the plug-in was built with, and a running process cannot widen the search.
+class LibraryFolderSearch {
+ public:
+  explicit LibraryFolderSearch(const std::string& libraryFile);
+  ~LibraryFolderSearch();
+  LibraryFolderSearch(const LibraryFolderSearch&) = delete;
+  LibraryFolderSearch& operator=(const LibraryFolderSearch&) = delete;
+
+ private:
+  bool active_ = false;
+};
 
 // Null when the file cannot be loaded as a library.  Each call takes one more reference.  A name
 // with a folder is loaded from that file (made absolute first), and the libraries it depends on

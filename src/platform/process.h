@@ -2,8 +2,11 @@
 // channel with a time limit, and learn how the process ended.  The helper finds its end of the
 // channel as its standard input and output (Helper* below hand them over and park the standard
 // handles on the null device, so that nothing a plug-in prints can reach the channel).
-// Win32: CreateProcessW with an overlapped named pipe and a job object that ends the helper with
-// the program.  POSIX: posix_spawn with a socket pair.
+// The helper runs other people's code, so it gets only its end of the channel and runs with
+// limits.  Win32: CreateProcessW with an overlapped named pipe, the pipe the only handle it
+// inherits, in a job of its own that ends it with the program, lets it start no process, caps
+// its memory and keeps it off the clipboard, other desktops and the system's settings.  POSIX:
+// posix_spawn with a socket pair, every other descriptor closed, its address space capped.
 #ifndef KORVALE_PLATFORM_PROCESS_H
 #define KORVALE_PLATFORM_PROCESS_H
 
@@ -22,6 +25,15 @@ struct ProcessEnd {
 };
 
 enum class ReadStatus { kData, kTimeout, kClosed };
+
+// The memory a helper may commit: three pictures of the largest size the program holds (the
+// plug-in's blocks, the helper's copy for the program, a decoder's own full-size frame) and
+// 512 MiB for the rest of its work.  Natively the cap is on address space, 1 GiB above this
+// for libraries and reserved but unused ranges.
+inline constexpr uint64_t kHelperMemoryLimit = (uint64_t(3) << 30) + (uint64_t(512) << 20);
+// The address-space cap a helper gets natively; 0 where there is none (Win32, whose job caps
+// committed memory instead, and builds with a sanitizer, whose shadow memory exceeds any cap).
+uint64_t HelperAddressLimit();
 
 class ChildProcess {
  public:

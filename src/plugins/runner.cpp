@@ -2,12 +2,17 @@
 
 #include <cstring>
 
+#include "picture/bitmap_image.h"
 #include "platform/localmem.h"
+#include "platform/process.h"
 #include "plugins/plugin_call.h"
 
 namespace spirun {
 
 namespace {
+// A helper decoding the largest picture the program holds stays within its memory cap.
+static_assert(platform::kHelperMemoryLimit >= 3 * bitmap_image::kMaxImageBytes);
+
 // Every GetPluginInfo answer lands in a buffer one byte longer than the length the plug-in is
 // told, and the host writes the final NUL itself, so a plug-in that fills all it was given
 // never makes the host read past the buffer.
@@ -89,6 +94,9 @@ TInProcessRunner::Module* TInProcessRunner::Find(ModuleId id) {
 LoadResult TInProcessRunner::Load(const std::string& fileName, uint32_t required) {
   LoadResult r;
   auto module = std::make_unique<Module>();
+  module->fileName = fileName;
+  // From its start code on, the plug-in finds the libraries beside it by their bare names.
+  const platform::LibraryFolderSearch search(fileName);
   module->library = platform::DynamicLibrary(fileName);
   if (!module->library) return r;
   r.FullName = module->library.FileName(255);
@@ -134,6 +142,7 @@ int32_t TInProcessRunner::IsSupported(ModuleId id, const std::string& name,
   const spi_dw_t dw = static_cast<spi_dw_t>(reinterpret_cast<uintptr_t>(header + offset));
   int32_t result = 0;
   TPluginFault pf;
+  const platform::LibraryFolderSearch search(m->fileName);
   if (!GuardedCall([&] { result = fn(name.c_str(), dw); }, pf)) {
     fault = Fault{Fault::kException, pf.Code, "IsSupported"};
     return 0;
@@ -150,6 +159,7 @@ int32_t TInProcessRunner::GetPictureInfo(ModuleId id, const Input& input, Pictur
   Arguments(input, buf, len);
   int32_t result = SPI_NOT_IMPLEMENTED;
   TPluginFault pf;
+  const platform::LibraryFolderSearch search(m->fileName);
   if (!GuardedCall([&] { result = fn(buf, len, input.Flag, &info.Record); }, pf)) {
     fault = Fault{Fault::kException, pf.Code, "GetPictureInfo"};
     return SPI_INTERNAL_ERROR;
@@ -173,6 +183,7 @@ int32_t TInProcessRunner::GetPicture(ModuleId id, bool preview, const Input& inp
   int32_t result = SPI_INTERNAL_ERROR;
   TPluginFault pf;
   const spi_len_t data = reinterpret_cast<spi_len_t>(&progress);
+  const platform::LibraryFolderSearch search(m->fileName);
   if (!GuardedCall([&] { result = fn(buf, len, input.Flag, &info, &bits, &RelayProgress, data); }, pf)) {
     // Whatever it handed over before the fault is freed.
     FreeLeftBlocks(info, bits);

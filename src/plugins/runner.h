@@ -120,6 +120,7 @@ class TInProcessRunner : public Runner {
 
  private:
   struct Module {
+    std::string fileName;  // as loaded: its folder is searched while the plug-in runs
     platform::DynamicLibrary library;
     void* procs[9] = {};
   };

@@ -36,6 +36,9 @@ std::string MappedFileOf(uintptr_t address) {
 
 void RestrictLibrarySearch() {}
 
+LibraryFolderSearch::LibraryFolderSearch(const std::string&) {}
+LibraryFolderSearch::~LibraryFolderSearch() = default;
+
 LibraryHandle LoadLib(const std::string& fileName) {
   if (fileName.empty()) return nullptr;
   return ::dlopen(ToHost(fileName).c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -19,6 +20,20 @@ extern char** environ;
 namespace platform {
 
 namespace {
+// Builds with a sanitizer: the helper's own reports go to the program's standard error, and its
+// address space is not capped (the shadow memory alone is larger than any cap).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 bool WriteAll(int fd, const void* data, size_t count) {
   const auto* p = static_cast<const uint8_t*>(data);
   while (count > 0) {
@@ -50,6 +65,12 @@ bool ChildProcess::Start(const std::string& program) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, sv[1], 0);
   posix_spawn_file_actions_adddup2(&actions, sv[1], 1);
+  if (!kSanitized) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+#if __GLIBC_PREREQ(2, 34)
+  // Descriptors the program did not open itself (inherited from whoever started it) may lack
+  // close-on-exec: none of them reaches the helper.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
   char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
   pid_t pid = -1;
   const int rc = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
@@ -59,11 +80,19 @@ bool ChildProcess::Start(const std::string& program) {
     ::close(sv[0]);
     return false;
   }
+  // Capped before the first request, so before any plug-in code runs in it.  The sanitizers
+  // reserve terabytes of shadow memory, so their builds go without the cap.
+  if (const uint64_t limit = HelperAddressLimit()) {
+    const rlimit cap{limit, limit};
+    ::prlimit(pid, RLIMIT_AS, &cap, nullptr);
+  }
   impl_->pid = pid;
   impl_->fd = sv[0];
   impl_->reaped = false;
   return true;
 }
+
+uint64_t HelperAddressLimit() { return kSanitized ? 0 : kHelperMemoryLimit + (uint64_t(1) << 30); }
 
 bool ChildProcess::Running() const { return impl_->pid > 0 && !impl_->reaped; }
 
@@ -115,8 +144,10 @@ struct ParentChannel::Impl {
 
 ParentChannel::ParentChannel() : impl_(std::make_unique<Impl>()) {
   impl_->parent = ::getppid();
-  // The helper ends with the program that started it.
+  // The helper ends with the program that started it, and nothing it starts gains privileges
+  // (set-user-ID programs run as the person).
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
   if (::getppid() != impl_->parent) ::_exit(0);
   impl_->in = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
   impl_->out = ::fcntl(1, F_DUPFD_CLOEXEC, 3);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/dynlib.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
@@ -37,6 +38,21 @@ void RestrictLibrarySearch() {
   if (setDefault && setDefault(kSearchDefaultDirs)) SearchFlagsAvailable() = true;
 }
 
+// The folder takes the place the current folder had in the search order on older systems, and
+// counts among the user folders where the default folders are set (SetDefaultDllDirectories).
+LibraryFolderSearch::LibraryFolderSearch(const std::string& libraryFile) {
+  if (!HasFolder(libraryFile)) return;
+  const std::wstring full = WideFrom(CP_ACP, AbsoluteName(libraryFile));
+  const size_t cut = full.find_last_of(L"\\/");
+  if (cut == std::wstring::npos) return;
+  active_ = ::SetDllDirectoryW(full.substr(0, cut + 1).c_str()) != FALSE;
+}
+
+// Back to the restricted search: neither the folder nor the current folder.
+LibraryFolderSearch::~LibraryFolderSearch() {
+  if (active_) ::SetDllDirectoryW(L"");
+}
+
 LibraryHandle LoadLib(const std::string& fileName) {
   if (fileName.empty()) return nullptr;
   // No "cannot find DLL" box from the system: a file that is no library is skipped quietly.
@@ -62,12 +78,11 @@ void* LibProc(LibraryHandle lib, const char* name) {
 
 std::string LibFileName(LibraryHandle lib, size_t bufferSize) {
   if (!lib || bufferSize == 0) return std::string();
-  std::string buf(bufferSize + 1, '\0');
-  DWORD n = ::GetModuleFileNameA(static_cast<HMODULE>(lib), &buf[0], static_cast<DWORD>(bufferSize));
-  if (n == 0) return std::string();
-  // Older systems leave a truncated name without its NUL: the extra byte ends it.
-  buf[n < bufferSize ? n : bufferSize] = '\0';
-  return std::string(buf.c_str());
+  // The form the ANSI functions reach (a short form where the code page cannot write a folder),
+  // so that the name loads the same file again; cut to what a buffer of bufferSize holds.
+  std::string name = SystemForm(ModulePath(static_cast<HMODULE>(lib)));
+  if (name.size() > bufferSize - 1) name.resize(bufferSize - 1);
+  return name;
 }
 
 void FreeLib(LibraryHandle lib) { ::FreeLibrary(static_cast<HMODULE>(lib)); }

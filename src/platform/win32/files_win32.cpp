@@ -141,11 +141,9 @@ std::string ExpandFileName(const std::string& name) {
   return std::string(buf, n);
 }
 
-std::string ExeFileName() {
-  char buf[MAX_PATH + 1];
-  DWORD n = ::GetModuleFileNameA(nullptr, buf, sizeof buf);
-  return std::string(buf, n);
-}
+// Asked wide: in a folder whose name the code page cannot write, the ANSI answer holds "?" and
+// names nothing, while the short form reaches the same file.
+std::string ExeFileName() { return SystemForm(ModulePath(nullptr)); }
 
 std::string SystemDirectory() {
   char buf[256];

@@ -28,15 +28,13 @@ std::vector<std::wstring> Components(const std::wstring& path) {
 }
 }  // namespace
 
-std::string ReachableName(const std::string& utf8Name, bool create) {
-  const std::wstring w = FromUtf8(utf8Name);
+namespace {
+// The form of an existing name that the ANSI functions open: the name itself where the code page
+// writes it, else folder by folder its short form where it does not; empty when neither reaches
+// it (a volume without short names).
+std::string ReachableWide(const std::wstring& w) {
   std::string ansi;
   if (ExactSystemForm(w, ansi)) return ansi;
-  if (create && ::GetFileAttributesW(w.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    // Created empty and closed again: the name exists, so it has a short form.
-    const win::Handle created(
-        ::CreateFileW(w.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  }
   const DWORD n = ::GetShortPathNameW(w.c_str(), nullptr, 0);
   if (n == 0) return std::string();
   std::wstring shortName(n, L'\0');
@@ -55,6 +53,38 @@ std::string ReachableName(const std::string& utf8Name, bool create) {
     out += part;
   }
   return out;
+}
+}  // namespace
+
+std::string ReachableName(const std::string& utf8Name, bool create) {
+  const std::wstring w = FromUtf8(utf8Name);
+  std::string ansi;
+  if (ExactSystemForm(w, ansi)) return ansi;
+  if (create && ::GetFileAttributesW(w.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    // Created empty and closed again: the name exists, so it has a short form.
+    const win::Handle created(
+        ::CreateFileW(w.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+  return ReachableWide(w);
+}
+
+std::string SystemForm(const std::wstring& path) {
+  std::string reachable = ReachableWide(path);
+  return reachable.empty() ? WideTo(CP_ACP, path) : reachable;
+}
+
+std::wstring ModulePath(HMODULE module) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return std::wstring();
+    // A name that filled the buffer may have been cut: asked again with twice the room.
+    if (n < path.size() - 1 || path.size() >= 32768) {
+      path.resize(n < path.size() ? n : path.size());
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
 }
 
 std::string ShownName(const std::string& name) {

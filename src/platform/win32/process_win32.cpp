@@ -1,35 +1,93 @@
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/process.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
 namespace {
-std::wstring Wide(const std::string& ansi) {
-  int n = ::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
-  std::wstring w(static_cast<size_t>(n > 0 ? n : 1), L'\0');
-  if (n > 0) ::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &w[0], n);
-  w.resize(w.size() - 1);
-  return w;
-}
+// The user-interface limits of a helper's job.  A plug-in may still show windows of its own
+// (settings, progress), owned by any window: JOB_OBJECT_UILIMIT_HANDLES, which would cut the
+// helper off from every window outside its job, and the separate atom table, which DDE and some
+// COM paths rely on, are left out.  What no decoder needs is taken away: other desktops, display
+// settings, ending the session, system parameters and the clipboard (whose contents are the
+// person's, not the plug-in's).
+constexpr DWORD kUiLimits = JOB_OBJECT_UILIMIT_DESKTOP | JOB_OBJECT_UILIMIT_DISPLAYSETTINGS |
+                            JOB_OBJECT_UILIMIT_EXITWINDOWS | JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS |
+                            JOB_OBJECT_UILIMIT_READCLIPBOARD | JOB_OBJECT_UILIMIT_WRITECLIPBOARD;
 
-// One job for every helper: closing it (when the program ends, however it ends) ends them.
-HANDLE HelperJob() {
-  static HANDLE job = [] {
-    HANDLE j = ::CreateJobObjectW(nullptr, nullptr);
-    if (j) {
-      JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-      limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-      ::SetInformationJobObject(j, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-    }
-    return j;
-  }();
+// A job of its own for one helper: closing it (when the program ends, however it ends) ends the
+// helper; the helper cannot start a process (one active process, no breakaway) and commits at
+// most kHelperMemoryLimit.  A system that refuses the limits still gets kill-on-close.
+win::Handle HelperJob() {
+  win::Handle job(::CreateJobObjectW(nullptr, nullptr));
+  if (!job) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_ACTIVE_PROCESS | JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+  limits.BasicLimitInformation.ActiveProcessLimit = 1;
+  limits.ProcessMemoryLimit = static_cast<SIZE_T>(
+      kHelperMemoryLimit < static_cast<uint64_t>(SIZE_MAX) ? kHelperMemoryLimit : SIZE_MAX);
+  if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    limits = JOBOBJECT_EXTENDED_LIMIT_INFORMATION{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    ::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
+  JOBOBJECT_BASIC_UI_RESTRICTIONS ui{kUiLimits};
+  ::SetInformationJobObject(job.get(), JobObjectBasicUIRestrictions, &ui, sizeof ui);
   return job;
 }
+
+// The wide name of the program to start.  A name made from the program's own folder holds "?"
+// for what the code page cannot write where that folder has no short form: the file is then
+// named by the program's wide folder and the rest of the name.
+std::wstring ProgramPath(const std::string& program) {
+  const std::wstring w = WideFrom(CP_ACP, program);
+  if (::GetFileAttributesW(w.c_str()) != INVALID_FILE_ATTRIBUTES) return w;
+  const std::wstring self = ModulePath(nullptr);
+  const size_t cut = self.find_last_of(L"\\/");
+  if (cut == std::wstring::npos) return w;
+  const std::wstring folder = self.substr(0, cut + 1);
+  const std::string lossy = WideTo(CP_ACP, folder);
+  if (program.size() <= lossy.size() || program.compare(0, lossy.size(), lossy) != 0) return w;
+  return folder + WideFrom(CP_ACP, program.substr(lossy.size()));
+}
+
+// The attribute list that lets a new process inherit `handle` and nothing else.
+class InheritOnly {
+ public:
+  explicit InheritOnly(HANDLE handle) : handle_(handle) {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    if (size == 0) return;
+    buffer_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+    if (!::InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
+    list_ = list;
+    if (!::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof handle_,
+                                     nullptr, nullptr))
+      Drop();
+  }
+  ~InheritOnly() { Drop(); }
+  InheritOnly(const InheritOnly&) = delete;
+  InheritOnly& operator=(const InheritOnly&) = delete;
+  LPPROC_THREAD_ATTRIBUTE_LIST Get() const { return list_; }
+
+ private:
+  void Drop() {
+    if (list_) ::DeleteProcThreadAttributeList(list_);
+    list_ = nullptr;
+  }
+  HANDLE handle_;  // the list points at it
+  std::vector<uint8_t> buffer_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
 
 // Moves all `count` bytes at `p` in pieces of at most 1 MiB, each through step(at, part, moved)
 // (a read or a write of the pipe); false once a step fails or moves nothing.
@@ -52,6 +110,7 @@ ProcessEnd EndOf(DWORD code) {
 }  // namespace
 
 struct ChildProcess::Impl {
+  win::Handle job;  // after the process: closed last, once the process is ended
   win::Handle process;
   win::Handle pipe;
   win::Handle event;
@@ -75,28 +134,46 @@ bool ChildProcess::Start(const std::string& program) {
   win::Handle client(
       ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
   if (!client) return false;
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = client.get();
-  si.hStdOutput = client.get();
-  si.hStdError = nullptr;
+  STARTUPINFOEXW si{};
+  si.StartupInfo.cb = sizeof si;
+  si.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  si.StartupInfo.hStdInput = client.get();
+  si.StartupInfo.hStdOutput = client.get();
+  si.StartupInfo.hStdError = nullptr;
+  const InheritOnly only(client.get());
+  si.lpAttributeList = only.Get();
   PROCESS_INFORMATION pi{};
-  std::wstring exe = Wide(program);
+  const std::wstring exe = ProgramPath(program);
   std::wstring commandLine = L"\"" + exe + L"\"";
-  BOOL ok = ::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                             CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &si, &pi);
+  // Suspended until it is in its job, so that no code of it runs without the limits.  Detached:
+  // no console, so no console host process in the job either.
+  const DWORD flags = DETACHED_PROCESS | CREATE_SUSPENDED;
+  BOOL ok = FALSE;
+  if (only.Get())
+    ok = ::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                          flags | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &si.StartupInfo, &pi);
+  // A system without the attribute list (or one that refuses it): every inheritable handle goes.
+  if (!ok) {
+    si.StartupInfo.cb = sizeof si.StartupInfo;
+    ok = ::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                          &si.StartupInfo, &pi);
+  }
   client.reset();  // the helper holds its own copy
   if (!ok) return false;
   impl_->process.reset(pi.hProcess);
   const win::Handle thread(pi.hThread);
-  if (HANDLE job = HelperJob()) ::AssignProcessToJobObject(job, pi.hProcess);
+  impl_->job = HelperJob();
+  // Where the program's own job forbids a nested one the helper runs without limits, as it would
+  // without jobs at all.
+  if (impl_->job && !::AssignProcessToJobObject(impl_->job.get(), pi.hProcess)) impl_->job.reset();
   ::ResumeThread(pi.hThread);
   impl_->pipe = std::move(server);
   if (!impl_->event) impl_->event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   impl_->finished = false;
   return true;
 }
+
+uint64_t HelperAddressLimit() { return 0; }
 
 bool ChildProcess::Running() const { return impl_->process && !impl_->finished; }
 
@@ -151,6 +228,7 @@ ProcessEnd ChildProcess::Finish() {
     impl_->end = EndOf(code);
     impl_->finished = true;
     impl_->process.reset();
+    impl_->job.reset();
   }
   return impl_->end;
 }

@@ -39,6 +39,14 @@ inline bool ExactSystemForm(const std::wstring& w, std::string& out) {
   return !w.empty() && !out.empty() && !lossy;
 }
 
+// A full path as the ANSI functions and the plug-ins can take it: the name itself where the code
+// page writes it, else its short form (names_win32.cpp); where neither exists, the name with
+// the code page's "?" for what it cannot write, which names nothing.
+std::string SystemForm(const std::wstring& path);
+
+// The full path of a loaded module (null: the program), however long; empty on failure.
+std::wstring ModulePath(HMODULE module);
+
 }  // namespace platform
 
 #endif

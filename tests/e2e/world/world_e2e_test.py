@@ -6,8 +6,8 @@
   emoji (which no code page writes) opens from the command line, the caption shows the real
   name, and Insert steps to a picture named with an emoji.
 - Under the English locale a bad BMP reached by a step gives its error box in Japanese.
-- A plug-in that loads its helper library by bare name while it decodes never gets the copy
-  planted in the picture folder, which the folder list makes the current folder.
+- A plug-in that loads its helper library by bare name while it decodes gets the copy beside
+  itself, never the one planted in the picture folder, which is also the current folder.
 - At 144 dpi (a Wine prefix of its own with LogPixels 144) the menu bar is 44 pixels high and
   the picture is shown one to one.  (Two monitors side by side are checked by the window tests
   through a monitor stand-in: this Xvfb puts every screen of +xinerama at the same origin.)

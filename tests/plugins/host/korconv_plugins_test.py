@@ -2,7 +2,8 @@
 """korconv --plugins from the outside: plug-ins in a folder named by the registry's Susie value
 are listed, one line per module, before those of korconv's own folder; a file that is no
 library is skipped; a plug-in lacking a required entry point ends korconv with the host's
-message and exit status 1.
+message and exit status 1.  Under Wine, korconv and its helper copied into a folder whose name
+the code page cannot write still convert a PNG through ifwic.spi beside them.
 
 usage: korconv_plugins_test.py KORCONV FIXTURE_DIR [RUNNER]   (RUNNER: scripts/wine-run)
 """
@@ -108,6 +109,25 @@ class KorconvPlugins(unittest.TestCase):
         self.assertEqual(out, "")
         path = core_path(os.path.join(self.folder, "broken.spi"))  # messages hold the core's form
         self.assertEqual(err.strip().lower(), ("GetPictureは[%s]では使えないSusie Plugin APIです" % path).lower())
+
+    @unittest.skipUnless(wine(), "natively the program's path is the host's own bytes, never converted")
+    def test_programs_in_a_folder_outside_the_code_page(self):
+        from PIL import Image
+        picture = os.path.join(self.dir, "in.png")
+        Image.new("RGB", (7, 5), (10, 200, 30)).save(picture)
+        # Each folder's name holds letters that its locale's code page (1252, 932) cannot write.
+        for locale, folder in (("en_US.UTF-8", "写真ツール"), ("ja_JP.UTF-8", "Zoë's tools")):
+            with self.subTest(locale):
+                home = os.path.join(self.dir, folder)
+                os.mkdir(home)
+                for name in ("korconv.exe", "korspi.exe", "ifwic.spi"):
+                    shutil.copy(os.path.join(os.path.dirname(KORCONV), name), home)
+                out = os.path.join(self.dir, locale + ".bmp")
+                p = subprocess.run(RUNNER + [os.path.join(home, "korconv.exe"), core_path(picture), core_path(out)],
+                                   env=dict(self.env, KOR_WINE_LANG=locale), capture_output=True, timeout=120)
+                self.assertEqual(p.returncode, 0, p.stderr.decode("utf-8", "replace"))
+                with Image.open(out) as bmp:
+                    self.assertEqual((bmp.size, bmp.getpixel((3, 2))), ((7, 5), (10, 200, 30)))
 
 
 if __name__ == "__main__":
