@@ -7,18 +7,11 @@
 #include <memory>
 #include <string>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "../../../spi/decode/kvp_format.h"
 #include "graphics/decode_fixtures.h"
 #include "graphics/spi_bitmap.h"
 #include "picture/picture.h"
+#include "reach_probe.h"
 #include "platform/process.h"
 #include "plugins/helper_runner.h"
 #include "rtl/exceptions.h"
@@ -184,61 +177,6 @@ TEST_F(Helper, PluginsThatFaultWhileBeingIdentifiedAreSkippedAtTheSearch) {
   EXPECT_NE(loaded.Id, 0u);
   EXPECT_EQ(loaded.Kind, "00IN");
   runner_->Release(loaded.Id);
-}
-
-// A handle (Win32: a semaphore) or descriptor (POSIX: a pipe's write end) that the test holds
-// inheritable, named to the reaching fixture; Reached() tells whether the helper used it.
-class InheritableProbe {
- public:
-  InheritableProbe() {
-#if defined(_WIN32)
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    handle_ = ::CreateSemaphoreW(&inherit, 0, 1, nullptr);
-    name_ = std::to_string(reinterpret_cast<uintptr_t>(handle_)) + ":0";
-#else
-    if (::pipe(fds_) != 0) return;  // no close-on-exec
-    ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
-    struct stat st {};
-    ::fstat(fds_[1], &st);
-    name_ = std::to_string(fds_[1]) + ":" + std::to_string(st.st_ino);
-#endif
-  }
-  ~InheritableProbe() {
-#if defined(_WIN32)
-    ::CloseHandle(handle_);
-#else
-    ::close(fds_[0]);
-    ::close(fds_[1]);
-#endif
-  }
-  const std::string& Name() const { return name_; }
-  bool Reached() const {
-#if defined(_WIN32)
-    return ::WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0;
-#else
-    char c = 0;
-    return ::read(fds_[0], &c, 1) == 1;
-#endif
-  }
-
- private:
-#if defined(_WIN32)
-  HANDLE handle_ = nullptr;
-#else
-  int fds_[2] = {-1, -1};
-#endif
-  std::string name_;
-};
-
-void SetEnv(const char* name, const std::string& value) {
-#if defined(_WIN32)
-  ::SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
-#else
-  if (value.empty())
-    ::unsetenv(name);
-  else
-    ::setenv(name, value.c_str(), 1);
-#endif
 }
 
 // The helper inherits no handle of the program but its channel, and natively gets no more
