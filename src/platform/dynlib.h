@@ -21,12 +21,15 @@ void RestrictLibrarySearch();
 // While it lives, a library loaded by its bare name is also searched for in the folder of
 // `libraryFile` (a library's path with its folder), so that a plug-in finds the libraries it
 // brings beside itself when it loads them while it runs; the current folder stays off the
-// search.  One at a time (the search is the process's).  Natively nothing: the loader searches
+// search, which is the restricted one again when it ends.  One at a time (the search is the
+// process's).  Natively nothing: the loader searches
 // the run path the plug-in was built with, and a running process cannot widen the search.
 class LibraryFolderSearch {
  public:
   explicit LibraryFolderSearch(const std::string& libraryFile);
-  ~LibraryFolderSearch();
+  ~LibraryFolderSearch() {
+    if (active_) RestrictLibrarySearch();
+  }
   LibraryFolderSearch(const LibraryFolderSearch&) = delete;
   LibraryFolderSearch& operator=(const LibraryFolderSearch&) = delete;
 

@@ -37,7 +37,6 @@ std::string MappedFileOf(uintptr_t address) {
 void RestrictLibrarySearch() {}
 
 LibraryFolderSearch::LibraryFolderSearch(const std::string&) {}
-LibraryFolderSearch::~LibraryFolderSearch() = default;
 
 LibraryHandle LoadLib(const std::string& fileName) {
   if (fileName.empty()) return nullptr;

@@ -48,11 +48,6 @@ LibraryFolderSearch::LibraryFolderSearch(const std::string& libraryFile) {
   active_ = ::SetDllDirectoryW(full.substr(0, cut + 1).c_str()) != FALSE;
 }
 
-// Back to the restricted search: neither the folder nor the current folder.
-LibraryFolderSearch::~LibraryFolderSearch() {
-  if (active_) ::SetDllDirectoryW(L"");
-}
-
 LibraryHandle LoadLib(const std::string& fileName) {
   if (fileName.empty()) return nullptr;
   // No "cannot find DLL" box from the system: a file that is no library is skipped quietly.
