@@ -33,9 +33,8 @@ const void* TInSPIAbleData::BitmapInfo() { return picture_ ? picture_->Info() : 
 
 const void* TInSPIAbleData::Bits() { return picture_ ? picture_->Bits() : nullptr; }
 
-std::shared_ptr<const uint8_t> TInSPIAbleData::FileImage(size_t& bytes) const {
-  bytes = 0;
-  return picture_ ? picture_->FileImage(bytes) : nullptr;
+std::shared_ptr<const uint8_t> TInSPIAbleData::SharedBits() const {
+  return picture_ ? picture_->SharedBits() : nullptr;
 }
 
 const TDecodedLayout& TInSPIAbleData::Layout() const {

@@ -67,9 +67,9 @@ class TInSPIAbleData : public TObject {
   // The blocks' addresses (a plug-in's own blocks are locked on first request).
   const void* BitmapInfo();
   const void* Bits();
-  // The BMP file image when the picture lies whole in a block that may outlive the source (the
-  // helper's), sharing in it; null otherwise.
-  std::shared_ptr<const uint8_t> FileImage(size_t& bytes) const;
+  // The rows when they lie in a block that may outlive the source (the helper's), sharing in
+  // it; null otherwise.
+  std::shared_ptr<const uint8_t> SharedBits() const;
   // Frees the picture and the text handle of the picture information record.
   void FreeHandles();
 

@@ -183,19 +183,18 @@ std::unique_ptr<TGraphic> TSPIGraphic::BuildBitmap(TGraphicClass bitmapClass, bo
   try {
     std::unique_ptr<TGraphic> bitmap = CreateGraphic(bitmapClass);
     if (!bitmap) throw EInvalidGraphic(msg::kSusieCouldNotDecode);
-    // A picture that came back in a block of its own (from the helper) is taken as it lies: the
-    // plain bitmap keeps its rows there, without a copy.  Otherwise the bitmap reads the BMP
-    // file image straight from the plug-in's blocks: the one copy it makes is its own, and the
-    // peak is the blocks plus that copy.
-    size_t bytes = 0;
-    std::shared_ptr<const uint8_t> block =
-        source_ && bitmap->ClassType() == &TBitmap::Class ? source_->FileImage(bytes) : nullptr;
-    if (block) {
-      static_cast<TBitmap*>(bitmap.get())->LoadFileImage(block, bytes);
-    } else {
-      TFileImageStream image(*this);
+    // A picture whose rows came back in a block of their own (from the helper) keeps them
+    // there: the plain bitmap reads the header and colours from the source's own copy and
+    // leaves the rows in place.  Otherwise the bitmap reads the BMP file image straight from
+    // the plug-in's blocks: the one copy it makes is its own, and the peak is the blocks plus
+    // that copy.
+    std::shared_ptr<const uint8_t> rows =
+        source_ && bitmap->ClassType() == &TBitmap::Class ? source_->SharedBits() : nullptr;
+    TFileImageStream image(*this);
+    if (rows)
+      static_cast<TBitmap*>(bitmap.get())->LoadFileImage(image, rows, 14 + int64_t(layout_.InfoSize));
+    else
       bitmap->LoadStream(image);
-    }
     if (release) ReleasePicture();
     return bitmap;
   } catch (...) {

@@ -229,7 +229,17 @@ void TBitmap::LoadFileImage(const std::shared_ptr<const uint8_t>& image, size_t 
     return;
   }
   TPointerStream stream(image.get(), static_cast<int64_t>(bytes));
-  Assign(ReadImage(stream, static_cast<int64_t>(bytes), &image));
+  LoadFileImage(stream, image, 0);
+}
+
+void TBitmap::LoadFileImage(TStream& stream, const std::shared_ptr<const uint8_t>& rows, int64_t rowsAt) {
+  const int64_t length = stream.Size();
+  if (length <= 0) {
+    Assign(nullptr);
+    return;
+  }
+  const TRowsInPlace inPlace{rows, rowsAt};
+  Assign(ReadImage(stream, length, &inPlace));
   NotifyChanged(this);
 }
 

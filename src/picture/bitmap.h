@@ -38,6 +38,10 @@ class TBitmap : public TGraphic {
   // it exactly as the bitmap holds them stay there: the bitmap (and every bitmap that shares its
   // image) keeps the block alive instead of copying them.
   void LoadFileImage(const std::shared_ptr<const uint8_t>& image, size_t bytes);
+  // Reads the BMP file image that `stream` holds from its start, as LoadStream would, where the
+  // bytes from stream position `rowsAt` on are those at `rows`: the headers and colours are
+  // copied from the stream, and rows that lie at `rows` as the bitmap holds them stay there.
+  void LoadFileImage(TStream& stream, const std::shared_ptr<const uint8_t>& rows, int64_t rowsAt);
   void SaveStream(TStream& stream) override;
   void LoadClipboard(uint16_t format, uintptr_t data, platform::PaletteHandle palette) override;
   void SaveClipboard(uint16_t& format, uintptr_t& data, platform::PaletteHandle& palette) override;

@@ -64,12 +64,19 @@ void ShapeImage(TBitmapImage& img, int32_t width, int32_t height, int bits, bool
 // A copy of the image's pixels, colours and masks, without the kept file image.
 std::shared_ptr<TBitmapImage> CloneImage(const TBitmapImage& from);
 
+// A block whose bytes the stream reads from its position `at` on: rows that lie in it may stay.
+struct TRowsInPlace {
+  std::shared_ptr<const uint8_t> rows;
+  int64_t at = 0;
+};
+
 // Reads a BMP file image of `length` bytes from the stream's position into a new image.  When
-// `inPlace` is given, the stream reads that block from its start: rows that lie in it exactly
-// as the image holds them (uncompressed, every row there, on a 4-byte boundary) stay there,
-// and the image shares in the block's owner rather than copying them.
+// `inPlace` is given, the stream reads from its start, and the bytes from its position
+// inPlace->at on are those of inPlace->rows: rows that lie there exactly as the image holds them
+// (uncompressed, every row there, on a 4-byte boundary) stay there, and the image shares in the
+// block's owner rather than copying them.  Headers and colours are always copied.
 std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length,
-                                        const std::shared_ptr<const uint8_t>* inPlace = nullptr);
+                                        const TRowsInPlace* inPlace = nullptr);
 
 // Decodes `size` bytes of 8-bit or 4-bit run-length data into the image's bottom-up rows.
 void DecodeRunLength(TBitmapImage& img, bool rle4, const uint8_t* data, size_t size);

@@ -39,8 +39,7 @@ int64_t ReadInStrips(TStream& stream, uint8_t* to, int64_t count) {
 
 }  // namespace
 
-std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length,
-                                        const std::shared_ptr<const uint8_t>* inPlace) {
+std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length, const TRowsInPlace* inPlace) {
   auto img = std::make_shared<TBitmapImage>();
   uint8_t fileHeader[14];
   if (length < 14) throw EReadError(msg::kReadError);
@@ -170,13 +169,14 @@ std::shared_ptr<TBitmapImage> ReadImage(TStream& stream, int64_t length,
   // Rows that lie whole in a block the image may keep, aligned as drawing expects them, stay
   // there.
   const uint8_t* rowsThere = nullptr;
-  if (inPlace && *inPlace && !compressed && img->imageBytes && count >= img->imageBytes) {
-    const int64_t at = stream.Position();
-    if (at >= 0 && at <= length && reinterpret_cast<uintptr_t>(inPlace->get() + at) % 4 == 0)
-      rowsThere = inPlace->get() + at;
+  if (inPlace && inPlace->rows && !compressed && img->imageBytes && count >= img->imageBytes) {
+    const int64_t at = stream.Position() - inPlace->at;
+    if (at >= 0 && stream.Position() <= length &&
+        reinterpret_cast<uintptr_t>(inPlace->rows.get() + at) % 4 == 0)
+      rowsThere = inPlace->rows.get() + at;
   }
   if (rowsThere) {
-    img->rows = RowBuffer(const_cast<uint8_t*>(rowsThere), FreeRows{*inPlace});
+    img->rows = RowBuffer(const_cast<uint8_t*>(rowsThere), FreeRows{inPlace->rows});
   } else if (!compressed) {
     img->rows = AllocateRows(img->imageBytes, false);
     const size_t take = static_cast<size_t>(std::min<uint64_t>(count, img->imageBytes));

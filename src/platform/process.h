@@ -25,6 +25,7 @@ struct ProcessEnd {
 };
 
 enum class ReadStatus { kData, kTimeout, kClosed };
+enum class WriteStatus { kDone, kTimeout, kClosed };
 
 // The memory a helper may commit: three pictures of the largest size the program holds (the
 // plug-in's blocks, the helper's copy for the program, a decoder's own full-size frame) and
@@ -45,8 +46,9 @@ class ChildProcess {
   // Starts `program` (a core path) with no arguments; false when it cannot be started.
   bool Start(const std::string& program);
   bool Running() const;
-  // Writes all bytes; false when the channel broke.
-  bool Write(const void* data, size_t count);
+  // Writes all bytes within timeoutMs: a helper that stops reading cannot hold the writer.
+  // After kTimeout the channel is in an unknown state and the process is to be ended.
+  WriteStatus Write(const void* data, size_t count, int timeoutMs);
   // Waits at most timeoutMs for bytes and reads what is there (at most `capacity`).
   ReadStatus ReadSome(void* data, size_t capacity, size_t& got, int timeoutMs);
   // Ends the process (if it runs) and waits for it; returns how it ended.

@@ -40,7 +40,9 @@ bool CheckDecodedBlocks(const void* info, size_t infoBytes, size_t bitsBytes, TD
   // A version 4 or 5 header holds the masks itself, and the colours follow all of it.
   if (header.biSize == 108 || header.biSize == 124) {
     const int64_t full = int64_t(header.biSize) + 4 * int64_t(computed.ColorCount);
-    if (static_cast<uint64_t>(full) <= infoBytes) {
+    // The larger info block is held to the same limit as the one ComputeLayout checked.
+    if (static_cast<uint64_t>(full) <= infoBytes &&
+        14 + full + int64_t(computed.BitsSize) <= std::numeric_limits<int32_t>::max()) {
       computed.HeaderSize = static_cast<int32_t>(header.biSize);
       computed.MaskBytes = 0;
       computed.InfoSize = static_cast<int32_t>(full);

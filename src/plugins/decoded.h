@@ -49,13 +49,10 @@ class TDecodedPicture {
   // The plug-in's own handles when the blocks are still the plug-in's; null otherwise.
   virtual platform::LocalHandle InfoHandle() const { return nullptr; }
   virtual platform::LocalHandle BitsHandle() const { return nullptr; }
-  // The picture's BMP file image (14 + InfoSize + BitsSize bytes, `bytes`) when it lies whole
-  // in a block that may outlive this object, its owner sharing in the returned pointer; null
-  // when the picture is held some other way.
-  virtual std::shared_ptr<const uint8_t> FileImage(size_t& bytes) const {
-    bytes = 0;
-    return nullptr;
-  }
+  // The rows (BitsSize bytes) when they lie in a block that may outlive this object, its owner
+  // sharing in the returned pointer; null when the picture is held some other way.  The info
+  // block is never shared: Info() is the holder's own copy.
+  virtual std::shared_ptr<const uint8_t> SharedBits() const { return nullptr; }
   const TDecodedLayout& Layout() const { return layout_; }
 
  protected:

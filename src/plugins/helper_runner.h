@@ -16,18 +16,18 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "platform/process.h"
 #include "platform/shmem.h"
+#include "plugins/helper_channel.h"
 #include "plugins/runner.h"
 
 namespace spirun {
 
-// Called about every 50 ms while a call about a picture waits (never while a plug-in is being
-// identified); returning false abandons the call (the helper is ended and the call comes back
-// as a kAbandoned fault).  The window pumps its messages here.
-using WaitHook = std::function<bool()>;
+// The program's wait hook: called about every 50 ms while a call about a picture waits (never
+// while a plug-in is being identified); returning false abandons the call (the helper is ended
+// and the call comes back as a kAbandoned fault).  The window pumps its messages here.
 void SetWaitHook(WaitHook hook);
 
 // While it lives, the calls of the thread that made it wait with `hook` instead of the
@@ -45,8 +45,23 @@ class TThreadWaitHook {
   const WaitHook* previous_;
 };
 
+// While it lives, a picture the helper answers to this thread's calls with a block larger than
+// `bytes` is refused before it is mapped (as a plug-in's "out of memory").
+class TThreadPictureLimit {
+ public:
+  explicit TThreadPictureLimit(uint64_t bytes);
+  ~TThreadPictureLimit();
+  TThreadPictureLimit(const TThreadPictureLimit&) = delete;
+  TThreadPictureLimit& operator=(const TThreadPictureLimit&) = delete;
+
+ private:
+  uint64_t previous_;
+};
+
 // Calls from several threads are taken one at a time: the helper has one channel and runs one
-// plug-in call at a time.
+// plug-in call at a time.  A call from the thread whose call is already running (through a
+// modal loop in its wait hook) is refused, never interleaved with it: a load comes back empty,
+// a call about a picture as abandoned, a release waits until the running call is done.
 class THelperRunner : public Runner {
  public:
   explicit THelperRunner(std::string helperPath);
@@ -57,13 +72,15 @@ class THelperRunner : public Runner {
   // The time a call may show no sign of life: 30 s, or the milliseconds that the environment
   // variable KORVALE_PLUGIN_TIMEOUT_MS gives.
   static int DefaultTimeoutMs();
-  void SetTimeoutMs(int ms) { timeoutMs_ = ms; }
+  void SetTimeoutMs(int ms) { channel_.SetTimeoutMs(ms); }
   // How many helpers were started so far (any thread may ask).
-  int Starts() const { return starts_.load(); }
+  int Starts() const { return channel_.Starts(); }
+  // The helper program when it could not be started at the last attempt; empty otherwise.
+  std::string MissingHelper() const;
 
   LoadResult Load(const std::string& fileName, uint32_t required) override;
-  // Sends the loads ahead, so the helper identifies the plug-ins one after another while the
-  // program takes their answers in turn.
+  // Sends the loads ahead (a few at a time), so the helper identifies the plug-ins one after
+  // another while the program takes their answers in turn.
   void Expect(const std::vector<std::string>& fileNames, uint32_t required) override;
   void Release(ModuleId id) override;
   int32_t IsSupported(ModuleId id, const std::string& name, const uint8_t (&header)[kHeaderBytes],
@@ -73,60 +90,71 @@ class THelperRunner : public Runner {
                      std::unique_ptr<TDecodedPicture>& picture, Fault& fault) override;
 
  private:
+  // Holds the call lock for one call; Refused() when this thread already holds it.
+  class Call {
+   public:
+    explicit Call(THelperRunner& runner);
+    ~Call();
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+    bool Refused() const { return !held_; }
+
+   private:
+    THelperRunner& runner_;
+    bool held_ = false;
+  };
   struct ModuleRef {
     std::string path;
     uint64_t generation;  // the helper that holds its reference
   };
-  bool Ensure();
-  void Stop();
-  // Sends a request and waits for the answer of type `expected`; false with `fault` set when
-  // the helper faulted, died, hung or the wait was abandoned.
-  bool Call(const std::string& request, uint32_t expected, const char* entry, const Progress* progress,
-            std::string& answer, Fault& fault);
-  // Waits for the answer of type `expected` to a request already sent; as Call.
-  bool Await(uint32_t expected, const char* entry, const Progress* progress, uint32_t seen,
-             std::string& answer, Fault& fault);
+  // A helper ready for a request, with the answers to loads sent ahead taken and the
+  // references owed to it paid; false when none can be started.
+  bool Ready();
+  // Sends `request` and takes its answer; false with `fault` set when the helper faulted, died,
+  // hung, lied or the wait was abandoned.
+  template <typename Q, typename A>
+  bool Ask(const Q& request, const char* entry, const Progress* progress, A& answer, Fault& fault);
   // Takes the answer to the oldest load sent ahead: true when it is the load of `fileName` with
   // `required`, with `r` filled (empty when the helper ended on it).  An answer nobody asked for
   // gives its reference back.
   bool TakeExpected(const std::string& fileName, uint32_t required, LoadResult& r);
+  // Sends loads ahead until kMaxLoadsInFlight are unanswered.
+  void SendExpected();
   // The answers to all loads sent ahead, taken before any other request.
   void DropExpected();
+  void ForgetHelper();
   // Registers a module of a load the helper answered; false (r emptied) when it loaded none.
-  bool Loaded(const std::string& fileName, const std::string& answer, LoadResult& r);
-  void Lost(Fault& fault, Fault::Kind kind, uint32_t code, const char* entry);
-  void RelayProgress(const Progress* progress, uint32_t& seen);
-  std::string InputFields(const Input& input);
-  // Maps the block of a finished picture and checks it again; false when it is not what the
-  // helper said.
-  bool TakePicture(uint64_t token, uint64_t bytes, uint32_t infoBytes, uint32_t bitsBytes,
-                   std::unique_ptr<TDecodedPicture>& picture);
+  bool Loaded(const std::string& fileName, const spiproto::Loaded& answer, LoadResult& r);
+  bool InputFields(const Input& input, spiproto::InputFields& fields);
+  // Checks the block of a finished picture against the contract and the budget, maps it and
+  // takes its header and colours out; false when it is not what the helper said.
+  bool TakePicture(const spiproto::PictureDone& done, std::unique_ptr<TDecodedPicture>& picture);
   const std::string* PathOf(ModuleId id) const;
   // A module of `path` that the running helper holds a reference of.
   bool Holds(const std::string& path) const;
   // The answer for a library the running helper already identified and still holds, fitted to
   // `required`, with one more reference owed to the helper; false when it must be asked.
   bool LoadKnown(const std::string& fileName, uint32_t required, LoadResult& r);
-  // Sends the helper the references owed to it, before any call that may use them.
+  // Sends the helper the references owed to it and the releases deferred, before any call
+  // that may use them.
   void PayOwed();
+  void ReleaseHeld(ModuleId id);
 
-  std::recursive_mutex callLock_;
-  std::string helperPath_;
-  int timeoutMs_;
-  int64_t startedAt_ = 0;  // when the running helper was started
-  std::unique_ptr<platform::ChildProcess> child_;
-  platform::SharedMemory control_;
-  uint64_t generation_ = 0;
-  std::atomic<int> starts_{0};
+  std::mutex callLock_;
+  std::atomic<std::thread::id> caller_{};  // the thread holding callLock_
+  THelperChannel channel_;
+  uint64_t known_generation_ = 0;  // the helper `known_`, `owed_` and `expected_` belong to
   std::map<ModuleId, ModuleRef> modules_;
   std::map<std::string, LoadResult> known_;  // the running helper's answers to loads, by path
   struct ExpectedLoad {
     std::string path;
     uint32_t required;
+    uint32_t seq;  // 0 while not sent yet
   };
-  std::deque<ExpectedLoad> expected_;  // loads sent ahead whose answers are not taken yet
+  std::deque<ExpectedLoad> expected_;  // loads announced whose answers are not taken yet
   // References of loads answered from `known_` that the helper has not been sent yet, by path.
   std::map<std::string, int> owed_;
+  std::vector<ModuleId> deferredReleases_;  // releases asked for during a call of the same thread
   ModuleId next_ = 1;
   // The data of memory attempts, copied once per source.
   platform::SharedMemory data_;
@@ -135,8 +163,6 @@ class THelperRunner : public Runner {
   uint64_t dataId_ = 0;
   uint64_t dataLentTo_ = 0;  // the helper generation holding a token of it
   uint64_t dataToken_ = 0;
-  std::string pending_;         // bytes read beyond the last answer
-  std::vector<uint8_t> chunk_;  // what one read takes from the channel
 };
 
 }  // namespace spirun

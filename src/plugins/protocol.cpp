@@ -4,11 +4,6 @@
 
 namespace spiproto {
 
-Writer::Writer(Type type) {
-  U32(type);
-  U32(0);
-}
-
 Writer& Writer::U32(uint32_t v) {
   for (int i = 0; i < 4; ++i) buf_ += static_cast<char>((v >> (8 * i)) & 0xFF);
   return *this;
@@ -30,11 +25,10 @@ Writer& Writer::Bytes(const void* data, size_t count) {
   return *this;
 }
 
-const std::string& Writer::Done() {
-  const uint32_t length = static_cast<uint32_t>(buf_.size() - kHeaderBytes);
-  for (int i = 0; i < 4; ++i)
-    buf_[4 + static_cast<size_t>(i)] = static_cast<char>((length >> (8 * i)) & 0xFF);
-  return buf_;
+std::string Writer::Frame(uint32_t type, uint32_t seq) const {
+  Writer head;
+  head.U32(type).U32(seq).U32(static_cast<uint32_t>(buf_.size()));
+  return head.buf_ + buf_;
 }
 
 const uint8_t* Reader::Bytes(size_t count) {
@@ -64,11 +58,164 @@ std::string Reader::Str() {
   return b ? std::string(reinterpret_cast<const char*>(b), n) : std::string();
 }
 
-bool ParseHeader(const uint8_t (&header)[kHeaderBytes], uint32_t& type, uint32_t& length) {
-  Reader r(header, kHeaderBytes);
-  type = r.U32();
-  length = r.U32();
-  return length <= kMaxPayload;
+void FrameReader::Append(const void* data, size_t count) {
+  buf_.append(static_cast<const char*>(data), count);
 }
+
+FrameReader::Status FrameReader::Next(Frame& frame) {
+  if (buf_.size() < kHeaderBytes) return kPartial;
+  Reader head(reinterpret_cast<const uint8_t*>(buf_.data()), kHeaderBytes);
+  const uint32_t type = head.U32();
+  const uint32_t seq = head.U32();
+  const uint32_t length = head.U32();
+  if (length > kMaxPayload) return kBroken;
+  if (buf_.size() < kHeaderBytes + length) return kPartial;
+  frame.Type = type;
+  frame.Seq = seq;
+  frame.Payload.assign(buf_, kHeaderBytes, length);
+  buf_.erase(0, kHeaderBytes + length);
+  return kFrame;
+}
+
+namespace {
+
+// The fields of each message, visited in wire order by the encoder and the decoder alike, so
+// that the two cannot disagree.
+struct Out {
+  Writer w;
+  void operator()(uint32_t v) { w.U32(v); }
+  void operator()(int32_t v) { w.I32(v); }
+  void operator()(uint64_t v) { w.U64(v); }
+  void operator()(bool v) { w.U32(v ? 1 : 0); }
+  void operator()(const std::string& s) { w.Str(s); }
+  void Fixed(const std::string& s, size_t n) {
+    std::string b = s;
+    b.resize(n, '\0');
+    w.Bytes(b.data(), n);
+  }
+  void operator()(const std::vector<std::pair<std::string, std::string>>& pairs) {
+    w.U32(static_cast<uint32_t>(pairs.size()));
+    for (const auto& p : pairs) w.Str(p.first).Str(p.second);
+  }
+};
+
+struct In {
+  Reader r;
+  void operator()(uint32_t& v) { v = r.U32(); }
+  void operator()(int32_t& v) { v = r.I32(); }
+  void operator()(uint64_t& v) { v = r.U64(); }
+  void operator()(bool& v) {
+    const uint32_t x = r.U32();
+    if (x > 1) r.Fail();  // neither 0 nor 1: no message of ours
+    v = x != 0;
+  }
+  void operator()(std::string& s) { s = r.Str(); }
+  void Fixed(std::string& s, size_t n) {
+    const uint8_t* b = r.Bytes(n);
+    s = b ? std::string(reinterpret_cast<const char*>(b), n) : std::string();
+  }
+  void operator()(std::vector<std::pair<std::string, std::string>>& pairs) {
+    const uint32_t n = r.U32();
+    pairs.clear();
+    // A count past the payload stops at its end.
+    for (uint32_t i = 0; i < n && r.Ok(); ++i) {
+      std::string a = r.Str();
+      std::string b = r.Str();
+      pairs.emplace_back(std::move(a), std::move(b));
+    }
+    if (pairs.size() != n) r.Fail();
+  }
+};
+
+template <typename M, typename Io>
+void InputOf(M& m, Io& io) {
+  io(m.Flag);
+  io(m.FileName);
+  io(m.Offset);
+  io(m.DataId);
+  io(m.Token);
+  io(m.Mapped);
+  io(m.Size);
+}
+
+template <typename Io>
+void Fields(Hello& m, Io& io) {
+  io(m.ControlToken);
+}
+template <typename Io>
+void Fields(Load& m, Io& io) {
+  io(m.Path), io(m.Required);
+}
+template <typename Io>
+void Fields(Release& m, Io& io) {
+  io(m.Path);
+}
+template <typename Io>
+void Fields(AddRef& m, Io& io) {
+  io(m.Path);
+}
+template <typename Io>
+void Fields(IsSupported& m, Io& io) {
+  io(m.Path), io(m.Name), io(m.Offset), io.Fixed(m.Header, kIsSupportedHeaderBytes);
+}
+template <typename Io>
+void Fields(PictureInfoRequest& m, Io& io) {
+  io(m.Path), InputOf(m.Input, io);
+}
+template <typename Io>
+void Fields(PictureRequest& m, Io& io) {
+  io(m.Path), io(m.Preview), InputOf(m.Input, io);
+}
+template <typename Io>
+void Fields(Loaded& m, Io& io) {
+  spirun::LoadResult& r = m.Load;
+  io(m.Ok), io(r.Bound), io(r.FullName), io(r.Described), io(r.HasKind), io(r.Kind), io(r.HasAbout),
+      io(r.About), io(r.Pairs);
+}
+
+template <typename Io>
+void Fields(Result& m, Io& io) {
+  io(m.Value);
+}
+template <typename Io>
+void Fields(Info& m, Io& io) {
+  io(m.Value), io(m.Left), io(m.Top), io(m.Width), io(m.Height), io(m.XDensity), io(m.YDensity), io(m.Depth);
+}
+template <typename Io>
+void Fields(PictureDone& m, Io& io) {
+  io(m.Value), io(m.Has), io(m.Token), io(m.Block.Offset), io(m.Block.InfoBytes), io(m.Block.BitsBytes),
+      io(m.Block.MappedBytes), io(m.Rejected);
+}
+template <typename Io>
+void Fields(FaultReport& m, Io& io) {
+  io(m.Entry), io(m.Code);
+}
+
+template <typename M>
+std::string EncodeAny(const M& m, uint32_t seq) {
+  Out out;
+  M copy = m;  // the visitor walks a mutable message; the encoder only reads it
+  Fields(copy, out);
+  return out.w.Frame(M::kType, seq);
+}
+
+template <typename M>
+bool DecodeAny(const Frame& frame, M& m) {
+  if (frame.Type != M::kType) return false;
+  In in{Reader(reinterpret_cast<const uint8_t*>(frame.Payload.data()), frame.Payload.size())};
+  M read;
+  Fields(read, in);
+  if (!in.r.Done()) return false;
+  m = std::move(read);
+  return true;
+}
+
+}  // namespace
+
+#define KOR_PROTOCOL_MESSAGE(M)                                              \
+  std::string Encode(const M& m, uint32_t seq) { return EncodeAny(m, seq); } \
+  bool Decode(const Frame& frame, M& m) { return DecodeAny(frame, m); }
+KOR_PROTOCOL_MESSAGES(KOR_PROTOCOL_MESSAGE)
+#undef KOR_PROTOCOL_MESSAGE
 
 }  // namespace spiproto

@@ -1,37 +1,40 @@
-// The messages between the program and its plug-in helper.  Every message is a type and a
-// payload length (two 32-bit little-endian numbers) followed by the payload: fixed-size
-// little-endian integers and length-prefixed byte strings, no pointers, so that a 32-bit and a
-// 64-bit program speak the same language.  Shared memory travels as 64-bit tokens.
+// The messages between the program and its plug-in helper.  Every message is a frame: type,
+// sequence number and payload length (three 32-bit little-endian numbers) followed by the
+// payload of fixed-size little-endian integers and length-prefixed byte strings, no pointers, so
+// that a 32-bit and a 64-bit program speak the same language.  Shared memory travels as 64-bit
+// tokens.  Each message is a type below with one encoder and one decoder that both programs use;
+// a decoder takes a frame of its own type only and refuses a payload it does not use up.  An
+// answer echoes the sequence number of its request.
 #ifndef KORVALE_PLUGINS_PROTOCOL_H
 #define KORVALE_PLUGINS_PROTOCOL_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "plugins/picture_block.h"
+#include "plugins/runner.h"
 
 namespace spiproto {
 
 enum Type : uint32_t {
   // program -> helper
-  kHello = 1,        // u64 control block token
-  kLoad = 2,         // str path, u32 required entry points  -> kLoaded
-  kRelease = 3,      // str path (one reference)               -> no answer
-  kIsSupported = 4,  // str path, str name, i32 offset, the 2176-byte header  -> kResult
-  kPictureInfo = 5,  // str path, input                        -> kInfo
-  kPicture = 6,      // str path, u32 preview, input           -> kPicture
-  kAddRef = 7,       // str path: one more reference of a library the helper holds -> no answer
+  kHello = 1,
+  kLoad = 2,  // -> kLoaded
+  kRelease = 3,
+  kIsSupported = 4,  // -> kResult
+  kPictureInfo = 5,  // -> kInfo
+  kPicture = 6,      // -> kPictureDone
+  kAddRef = 7,
   // helper -> program
-  kLoaded = 16,       // u32 loaded, u32 bound, str full name, u32 described, u32 has kind, str kind,
-                      // u32 has about, str about, u32 pairs, pairs of str
-  kResult = 17,       // i32 result
-  kInfo = 18,         // i32 result, i32 left, top, width, height, u32 x and y density, i32 depth
-  kPictureDone = 19,  // i32 result, u32 has picture, u64 token, u64 block bytes, u32 info bytes,
-                      // u32 bits bytes, u32 rejected (the plug-in answered with blocks that
-                      // failed the checks: the helper is not trusted for another call)
-  kFault = 20,        // str entry, u32 code: the plug-in faulted; the helper ends after this
+  kLoaded = 16,
+  kResult = 17,
+  kInfo = 18,
+  kPictureDone = 19,
+  kFault = 20,  // the plug-in faulted; the helper ends after this
 };
-// input: u32 flag, str file name, i32 offset, u64 data id, u64 data token, u64 mapped bytes,
-// i32 data size
 
 // The control block the program shares with the helper at start: the abort flag the program
 // sets, the latest progress call the helper saw with a counter of calls, and whether the helper
@@ -44,24 +47,20 @@ struct Control {
   uint32_t Ready;
 };
 inline constexpr size_t kControlBytes = 64;
-// Where the BMP file image of a picture starts in its block.  Its rows follow 14 bytes of file
-// header and 40, 108 or 124 bytes of info header, masks and colours (4 bytes each), so two bytes
-// ahead of it put them on a 4-byte boundary, and the program's bitmap can hold them in place.
-inline constexpr size_t kImageOffset = 2;
-inline constexpr uint32_t kHeaderBytes = 8;
+inline constexpr uint32_t kHeaderBytes = 12;
 // No message of ours comes near this; a longer one means the stream is broken.
 inline constexpr uint32_t kMaxPayload = 64 * 1024;
+inline constexpr uint32_t kIsSupportedHeaderBytes = 2048 + 128;
 
 class Writer {
  public:
-  explicit Writer(Type type);
   Writer& U32(uint32_t v);
   Writer& I32(int32_t v) { return U32(static_cast<uint32_t>(v)); }
   Writer& U64(uint64_t v);
   Writer& Str(const std::string& s);
   Writer& Bytes(const void* data, size_t count);
-  // The whole message, its length filled in.
-  const std::string& Done();
+  // The frame of `type` and `seq` around what was written.
+  std::string Frame(uint32_t type, uint32_t seq) const;
 
  private:
   std::string buf_;
@@ -76,7 +75,10 @@ class Reader {
   uint64_t U64();
   std::string Str();
   const uint8_t* Bytes(size_t count);  // null when not all there
+  // Every read was there and nothing is left over.
+  bool Done() const { return ok_ && p_ == end_; }
   bool Ok() const { return ok_; }
+  void Fail() { ok_ = false; }
 
  private:
   const uint8_t* p_;
@@ -84,8 +86,115 @@ class Reader {
   bool ok_ = true;
 };
 
-// Splits the header of a message: false when it is not one.
-bool ParseHeader(const uint8_t (&header)[kHeaderBytes], uint32_t& type, uint32_t& length);
+struct Frame {
+  uint32_t Type = 0;
+  uint32_t Seq = 0;
+  std::string Payload;
+};
+
+// Cuts frames out of the bytes of a stream as they arrive.
+class FrameReader {
+ public:
+  void Append(const void* data, size_t count);
+  enum Status { kFrame, kPartial, kBroken };
+  // kFrame with `frame` filled; kPartial when more bytes are needed; kBroken when the stream
+  // holds no frame (a length past kMaxPayload).
+  Status Next(Frame& frame);
+  bool Empty() const { return buf_.empty(); }
+  void Clear() { buf_.clear(); }
+
+ private:
+  std::string buf_;
+};
+
+// Where the data of an attempt is: a file by name, or shared memory the program lent.
+struct InputFields {
+  uint32_t Flag = 0;
+  std::string FileName;
+  int32_t Offset = 0;
+  uint64_t DataId = 0, Token = 0, Mapped = 0;
+  int32_t Size = 0;
+};
+
+// program -> helper
+struct Hello {
+  static constexpr Type kType = kHello;
+  uint64_t ControlToken = 0;
+};
+struct Load {
+  static constexpr Type kType = kLoad;
+  std::string Path;
+  uint32_t Required = 0;
+};
+struct Release {
+  static constexpr Type kType = kRelease;
+  std::string Path;
+};
+struct AddRef {
+  static constexpr Type kType = kAddRef;
+  std::string Path;
+};
+struct IsSupported {
+  static constexpr Type kType = kIsSupported;
+  std::string Path, Name;
+  int32_t Offset = 0;
+  std::string Header;  // kIsSupportedHeaderBytes bytes
+};
+struct PictureInfoRequest {
+  static constexpr Type kType = kPictureInfo;
+  std::string Path;
+  InputFields Input;
+};
+struct PictureRequest {
+  static constexpr Type kType = kPicture;
+  std::string Path;
+  bool Preview = false;
+  InputFields Input;
+};
+// helper -> program
+struct Loaded {
+  static constexpr Type kType = kLoaded;
+  bool Ok = false;  // a library was loaded; Load holds what identifying it answered (no Id)
+  spirun::LoadResult Load;
+};
+struct Result {
+  static constexpr Type kType = kResult;
+  int32_t Value = 0;
+};
+struct Info {
+  static constexpr Type kType = kInfo;
+  int32_t Value = 0;
+  int32_t Left = 0, Top = 0, Width = 0, Height = 0;
+  uint32_t XDensity = 0, YDensity = 0;
+  int32_t Depth = 0;
+};
+struct PictureDone {
+  static constexpr Type kType = kPictureDone;
+  int32_t Value = 0;
+  bool Has = false;
+  uint64_t Token = 0;
+  TPictureBlock Block;
+  // The plug-in answered with blocks that failed the checks: the helper is not trusted for
+  // another call.
+  bool Rejected = false;
+};
+struct FaultReport {
+  static constexpr Type kType = kFault;
+  std::string Entry;
+  uint32_t Code = 0;
+};
+
+// One encoder and one decoder per message.  Decode is false for a frame of another type or a
+// payload that does not hold exactly the message.
+#define KOR_PROTOCOL_MESSAGES(X)                                                                          \
+  X(Hello)                                                                                                \
+  X(Load) X(Release) X(AddRef) X(IsSupported) X(PictureInfoRequest) X(PictureRequest) X(Loaded) X(Result) \
+      X(Info) X(PictureDone) X(FaultReport)
+#define KOR_PROTOCOL_MESSAGE(M)                 \
+  std::string Encode(const M& m, uint32_t seq); \
+  bool Decode(const Frame& frame, M& m);
+KOR_PROTOCOL_MESSAGES(KOR_PROTOCOL_MESSAGE)
+#undef KOR_PROTOCOL_MESSAGE
 
 }  // namespace spiproto
 

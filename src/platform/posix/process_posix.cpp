@@ -96,8 +96,24 @@ uint64_t HelperAddressLimit() { return kSanitized ? 0 : kHelperMemoryLimit + (ui
 
 bool ChildProcess::Running() const { return impl_->pid > 0 && !impl_->reaped; }
 
-bool ChildProcess::Write(const void* data, size_t count) {
-  return impl_->fd >= 0 && WriteAll(impl_->fd, data, count);
+WriteStatus ChildProcess::Write(const void* data, size_t count, int timeoutMs) {
+  if (impl_->fd < 0) return WriteStatus::kClosed;
+  const int64_t deadline = MonotonicMs() + timeoutMs;
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (count > 0) {
+    const int64_t left = deadline - MonotonicMs();
+    if (left <= 0) return WriteStatus::kTimeout;
+    pollfd w{impl_->fd, POLLOUT, 0};
+    const int r = ::poll(&w, 1, static_cast<int>(left));
+    if (r < 0 && errno != EINTR) return WriteStatus::kClosed;
+    if (r <= 0) continue;
+    const ssize_t n = ::send(impl_->fd, p, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    if (n <= 0) return WriteStatus::kClosed;
+    p += n;
+    count -= static_cast<size_t>(n);
+  }
+  return WriteStatus::kDone;
 }
 
 ReadStatus ChildProcess::ReadSome(void* data, size_t capacity, size_t& got, int timeoutMs) {

@@ -177,15 +177,29 @@ uint64_t HelperAddressLimit() { return 0; }
 
 bool ChildProcess::Running() const { return impl_->process && !impl_->finished; }
 
-bool ChildProcess::Write(const void* data, size_t count) {
-  return MoveAll(static_cast<const uint8_t*>(data), count, [this](const uint8_t* p, DWORD part, DWORD& n) {
-    OVERLAPPED ov{};
-    ov.hEvent = impl_->event.get();
-    ::ResetEvent(impl_->event.get());
-    if (!::WriteFile(impl_->pipe.get(), p, part, nullptr, &ov) && ::GetLastError() != ERROR_IO_PENDING)
-      return false;
-    return ::GetOverlappedResult(impl_->pipe.get(), &ov, &n, TRUE) != FALSE;
-  });
+WriteStatus ChildProcess::Write(const void* data, size_t count, int timeoutMs) {
+  if (!impl_->pipe) return WriteStatus::kClosed;
+  const int64_t deadline = MonotonicMs() + timeoutMs;
+  bool timedOut = false;
+  const bool done =
+      MoveAll(static_cast<const uint8_t*>(data), count, [&](const uint8_t* p, DWORD part, DWORD& n) {
+        OVERLAPPED ov{};
+        ov.hEvent = impl_->event.get();
+        ::ResetEvent(impl_->event.get());
+        if (!::WriteFile(impl_->pipe.get(), p, part, nullptr, &ov) && ::GetLastError() != ERROR_IO_PENDING)
+          return false;
+        const int64_t left = deadline - MonotonicMs();
+        if (::WaitForSingleObject(impl_->event.get(), static_cast<DWORD>(left > 0 ? left : 0)) ==
+            WAIT_TIMEOUT) {
+          ::CancelIo(impl_->pipe.get());
+          // It may have completed meanwhile: then the bytes went and the next part may follow.
+          if (::GetOverlappedResult(impl_->pipe.get(), &ov, &n, TRUE) && n > 0) return true;
+          timedOut = true;
+          return false;
+        }
+        return ::GetOverlappedResult(impl_->pipe.get(), &ov, &n, TRUE) != FALSE;
+      });
+  return done ? WriteStatus::kDone : timedOut ? WriteStatus::kTimeout : WriteStatus::kClosed;
 }
 
 ReadStatus ChildProcess::ReadSome(void* data, size_t capacity, size_t& got, int timeoutMs) {

@@ -1,0 +1,219 @@
+#include "helper.h"
+
+#include <cstring>
+#include <memory>
+
+#include "platform/localmem.h"
+#include "plugins/picture_block.h"
+
+namespace korspi {
+
+Helper::Helper() : parent_{channel_.ParentId(), nullptr} {}
+
+void Helper::Fault(const spirun::Fault& fault, uint32_t seq) {
+  spiproto::FaultReport report;
+  report.Entry = fault.Entry;
+  report.Code = fault.Code;
+  SendBytes(spiproto::Encode(report, seq));
+  platform::EndProcessNow(3);
+}
+
+spirun::ModuleId Helper::ModuleFor(const std::string& path) {
+  auto it = loads_.find(path);
+  if (it != loads_.end() && !it->second.empty()) return it->second.back();
+  auto re = reloaded_.find(path);
+  if (re != reloaded_.end()) return re->second;
+  const spirun::ModuleId id = runner_.Load(path, spirun::kLoadOnly).Id;
+  if (id) reloaded_[path] = id;
+  return id;
+}
+
+bool Helper::ReadInput(const spiproto::InputFields& fields, spirun::Input& input) {
+  input.Flag = fields.Flag;
+  input.FileName = fields.FileName;
+  input.Offset = fields.Offset;
+  if (input.Flag != SPI_INPUT_MEMORY) return true;
+  if (fields.DataId != dataId_ || !data_) {
+    data_.Reset();
+    if (fields.Mapped <= spiproto::kMaxBlockBytes)
+      data_ = platform::SharedMemory::Open(parent_, fields.Token, static_cast<size_t>(fields.Mapped));
+    dataId_ = data_ ? fields.DataId : 0;
+  }
+  if (!data_ || fields.Size < 0 || static_cast<uint64_t>(fields.Size) > data_.Size()) return false;
+  input.Memory = data_.Data();
+  input.Size = fields.Size;
+  return true;
+}
+
+void Helper::Load(const spiproto::Frame& frame) {
+  spiproto::Load request;
+  spiproto::Loaded answer;
+  if (spiproto::Decode(frame, request)) {
+    answer.Load = runner_.Load(request.Path, request.Required & ~spirun::kLoadOnly);
+    if (answer.Load.Id) loads_[request.Path].push_back(answer.Load.Id);
+    answer.Ok = answer.Load.Id != 0;
+    answer.Load.Id = 0;  // the program numbers its modules itself
+  }
+  SendBytes(spiproto::Encode(answer, frame.Seq));
+}
+
+void Helper::AddRef(const spiproto::Frame& frame) {
+  spiproto::AddRef request;
+  if (!spiproto::Decode(frame, request)) return;
+  const spirun::ModuleId id = runner_.Load(request.Path, spirun::kLoadOnly).Id;
+  if (id) loads_[request.Path].push_back(id);
+}
+
+void Helper::Release(const spiproto::Frame& frame) {
+  spiproto::Release request;
+  if (!spiproto::Decode(frame, request)) return;
+  auto it = loads_.find(request.Path);
+  if (it == loads_.end() || it->second.empty()) return;
+  runner_.Release(it->second.back());
+  it->second.pop_back();
+}
+
+void Helper::IsSupported(const spiproto::Frame& frame) {
+  spiproto::IsSupported request;
+  spiproto::Result answer;
+  if (spiproto::Decode(frame, request) && request.Header.size() == spirun::kHeaderBytes) {
+    static uint8_t header[spirun::kHeaderBytes];
+    std::memcpy(header, request.Header.data(), sizeof header);
+    spirun::Fault fault;
+    answer.Value = runner_.IsSupported(ModuleFor(request.Path), request.Name, header, request.Offset, fault);
+    if (fault) Fault(fault, frame.Seq);
+  }
+  SendBytes(spiproto::Encode(answer, frame.Seq));
+}
+
+void Helper::PictureInfo(const spiproto::Frame& frame) {
+  spiproto::PictureInfoRequest request;
+  spirun::Input input;
+  spirun::PictureInfo info;
+  spiproto::Info answer;
+  answer.Value = SPI_MEMORY_ERROR;
+  if (spiproto::Decode(frame, request) && ReadInput(request.Input, input)) {
+    spirun::Fault fault;
+    answer.Value = runner_.GetPictureInfo(ModuleFor(request.Path), input, info, fault);
+    if (fault) Fault(fault, frame.Seq);
+    // The text handle is the helper's to free; the program never sees it.
+    if (info.Record.hInfo) platform::LocalFreeBlock(info.Record.hInfo);
+  }
+  const SPI_PICTINFO& p = info.Record;
+  answer.Left = p.left;
+  answer.Top = p.top;
+  answer.Width = p.width;
+  answer.Height = p.height;
+  answer.XDensity = p.x_density;
+  answer.YDensity = p.y_density;
+  answer.Depth = p.colorDepth;
+  SendBytes(spiproto::Encode(answer, frame.Seq));
+}
+
+int32_t Helper::ProgressCall(int32_t done, int32_t total) {
+  auto* control = reinterpret_cast<spiproto::Control*>(control_.Data());
+  if (!control) return 0;
+  control->Done = done;
+  control->Total = total;
+  __atomic_add_fetch(&control->Calls, 1u, __ATOMIC_RELEASE);
+  return __atomic_load_n(&control->Abort, __ATOMIC_ACQUIRE) ? 1 : 0;
+}
+
+void Helper::Picture(const spiproto::Frame& frame) {
+  spiproto::PictureRequest request;
+  spirun::Input input;
+  spiproto::PictureDone done;
+  done.Value = SPI_MEMORY_ERROR;
+  std::unique_ptr<TDecodedPicture> picture;
+  if (spiproto::Decode(frame, request) && ReadInput(request.Input, input)) {
+    spirun::Fault fault;
+    done.Value = runner_.GetPicture(
+        ModuleFor(request.Path), request.Preview, input,
+        [this](int32_t d, int32_t total) { return ProgressCall(d, total); }, picture, fault);
+    if (fault) Fault(fault, frame.Seq);
+  }
+  done.Rejected = runner_.Rejected();
+  if (done.Value != SPI_SUCCESS || !picture) {
+    AnswerPicture(done, frame.Seq, image_);
+    return;
+  }
+  // One copy: the plug-in's blocks into the BMP file image the program reads.  Every picture
+  // gets a block of its own: the program's bitmap may keep its rows as long as it lives.
+  const TDecodedLayout layout = picture->Layout();
+  const spiproto::TPictureBlock block = spiproto::TPictureBlock::For(layout);
+  if (block.Valid(spiproto::kMaxBlockBytes))
+    image_ = platform::SharedMemory::Create(static_cast<size_t>(block.MappedBytes));
+  if (!image_) {
+    done.Value = SPI_NO_MEMORY;
+    AnswerPicture(done, frame.Seq, image_);
+    return;
+  }
+  WriteFileImage(layout, picture->Info(), picture->Bits(), image_.Data() + block.Offset);
+  picture.reset();
+  done.Has = true;
+  done.Token = image_.Lend(platform::PeerProcess{});
+  done.Block = block;
+  AnswerPicture(done, frame.Seq, image_);
+}
+
+int Helper::Run() {
+  spiproto::FrameReader frames;
+  uint8_t buffer[4096];
+  for (;;) {
+    spiproto::Frame frame;
+    const spiproto::FrameReader::Status status = frames.Next(frame);
+    if (status == spiproto::FrameReader::kBroken) return 2;
+    if (status == spiproto::FrameReader::kPartial) {
+      // The header first, then the rest of the frame it announces, never past it.
+      if (!channel_.Read(buffer, spiproto::kHeaderBytes)) return 0;
+      frames.Append(buffer, spiproto::kHeaderBytes);
+      spiproto::Reader head(buffer, spiproto::kHeaderBytes);
+      head.U32();
+      head.U32();
+      uint32_t left = head.U32();
+      if (left > spiproto::kMaxPayload) return 2;
+      while (left > 0) {
+        const uint32_t n = left < sizeof buffer ? left : static_cast<uint32_t>(sizeof buffer);
+        if (!channel_.Read(buffer, n)) return 0;
+        frames.Append(buffer, n);
+        left -= n;
+      }
+      continue;
+    }
+    // The program has taken the last picture over by now.
+    image_.Reset();
+    switch (frame.Type) {
+      case spiproto::kHello: {
+        spiproto::Hello hello;
+        if (spiproto::Decode(frame, hello))
+          control_ = platform::SharedMemory::Open(parent_, hello.ControlToken, spiproto::kControlBytes);
+        if (control_)
+          __atomic_store_n(&reinterpret_cast<spiproto::Control*>(control_.Data())->Ready, 1u,
+                           __ATOMIC_RELEASE);
+        break;
+      }
+      case spiproto::kLoad:
+        Load(frame);
+        break;
+      case spiproto::kAddRef:
+        AddRef(frame);
+        break;
+      case spiproto::kRelease:
+        Release(frame);
+        break;
+      case spiproto::kIsSupported:
+        IsSupported(frame);
+        break;
+      case spiproto::kPictureInfo:
+        PictureInfo(frame);
+        break;
+      case spiproto::kPicture:
+        Picture(frame);
+        break;
+      default:
+        return 2;
+    }
+  }
+}
+
+}  // namespace korspi
