@@ -126,6 +126,7 @@ void Helper::Picture(const spiproto::Frame& frame) {
   done.Value = SPI_MEMORY_ERROR;
   std::unique_ptr<TDecodedPicture> picture;
   if (spiproto::Decode(frame, request) && ReadInput(request.Input, input)) {
+    pictureName_ = request.Input.FileName;
     spirun::Fault fault;
     done.Value = runner_.GetPicture(
         ModuleFor(request.Path), request.Preview, input,

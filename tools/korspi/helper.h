@@ -30,6 +30,8 @@ class Helper {
  protected:
   // Sends bytes to the program; false when the channel broke.
   bool SendBytes(const std::string& bytes) { return channel_.Write(bytes.data(), bytes.size()); }
+  // The file name of the picture request being answered.
+  const std::string& PictureName() const { return pictureName_; }
   // Answers a picture request whose picture lies in `image` (empty when there is none).
   virtual void AnswerPicture(const spiproto::PictureDone& done, uint32_t seq,
                              platform::SharedMemory& /*image*/) {
@@ -57,6 +59,7 @@ class Helper {
   platform::SharedMemory data_;
   uint64_t dataId_ = 0;
   platform::SharedMemory image_;  // the last picture, kept until the next request
+  std::string pictureName_;
 };
 
 }  // namespace korspi

@@ -48,9 +48,11 @@ SharedMemory SharedMemory::Open(const PeerProcess& owner, uint64_t token, size_t
   const std::string path = "/proc/" + std::to_string(owner.Id) + "/fd/" + std::to_string(token);
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return m;
-  // The block must really hold what the peer claims, or touching its end would fault.
+  // The block must be one of ours, sealed so that the peer cannot shrink it under the mapping
+  // (touching pages past a shrunk end would fault), and really hold what the peer claims.
+  const int seals = ::fcntl(fd, F_GET_SEALS);
   off_t end = ::lseek(fd, 0, SEEK_END);
-  if (end < 0 || static_cast<uint64_t>(end) < bytes) {
+  if (seals < 0 || !(seals & F_SEAL_SHRINK) || end < 0 || static_cast<uint64_t>(end) < bytes) {
     ::close(fd);
     return m;
   }

@@ -44,6 +44,22 @@ SharedMemory SharedMemory::Open(const PeerProcess& owner, uint64_t token, size_t
   }
   // A view larger than the mapping fails, so a size the peer overstated is refused here.
   MapHandle(win::Handle(h), bytes, m.data_, m.size_, m.handle_);
+  // A section the peer made with reserved pages maps, but touching a page it never committed
+  // faults: every page of the view must be committed.
+  for (size_t at = 0; m.data_ && at < bytes;) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (::VirtualQuery(m.data_ + at, &info, sizeof info) != sizeof info || info.State != MEM_COMMIT) {
+      m.Reset();
+      break;
+    }
+    const uintptr_t regionEnd = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize -
+                                reinterpret_cast<uintptr_t>(m.data_);
+    if (regionEnd <= at) {
+      m.Reset();
+      break;
+    }
+    at = regionEnd;
+  }
   return m;
 }
 

@@ -4,12 +4,16 @@
 // decodes the file, and when none does, the error names the one that faulted.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "../../../spi/decode/kvp_format.h"
 #include "graphics/decode_fixtures.h"
 #include "graphics/spi_bitmap.h"
+#include "graphics/spi_graphic.h"
 #include "picture/picture.h"
 #include "reach_probe.h"
 #include "platform/process.h"
@@ -38,6 +42,14 @@ class Helper : public ::testing::Test {
   ~Helper() override {
     set_.reset();
     spirun::SetCurrent(nullptr);
+  }
+  // A fresh runner with the helper program `path`; the set goes first, its modules with it.
+  void UseHelper(const std::string& path) {
+    set_.reset();
+    auto runner = std::make_unique<spirun::THelperRunner>(path);
+    runner->SetTimeoutMs(1500);
+    runner_ = runner.get();
+    spirun::SetCurrent(std::move(runner));
   }
   // A plug-in set (MacBinary on) of the decoding fixture kvpdec and then the named faulty ones.
   TSPIs& Set(const std::vector<std::string>& faults, bool withDecoder = true) {
@@ -198,6 +210,64 @@ TEST_F(Helper, RunsWithOnlyItsChannelAndWithinItsLimits) {
   SetEnv("KORVALE_REACH_BYTES", "");
   ExpectPicture(*picture.AsBitmap(), k);
   EXPECT_FALSE(probe.Reached());
+}
+
+// The lying helper (liar.cpp) relays to kvpdec but lies, as KORVALE_LIE says, in its answer
+// about a file named "lie": each lie is refused, names the plug-in and costs only its attempt;
+// the next call gets a fresh helper and its picture.  A header rewritten in the block after the
+// answer changes nothing the program holds.
+TEST_F(Helper, LiesInPictureAnswersCostOnlyTheirAttempt) {
+  const std::string liar = spirun::THelperRunner::DefaultHelperPath();
+  const std::string liarPath =
+      liar.substr(0, liar.rfind("korspi")) + "korspi_liar" + liar.substr(liar.rfind("korspi") + 6);
+  auto lie = [](const char* how) {
+#if defined(_WIN32)
+    _putenv_s("KORVALE_LIE", how);
+#else
+    setenv("KORVALE_LIE", how, 1);
+#endif
+  };
+  Kvp good;
+  good.width = 9;
+  good.bits = 8;
+  Kvp other;
+  other.width = 6;
+  other.height = 3;
+  other.bits = 24;
+  for (const char* how : {"wrap", "small", "extra", "unsolicited", "kind", "handle", "garbage", "cut"}) {
+    SCOPED_TRACE(how);
+    lie(how);
+    UseHelper(liarPath);
+    Set({});
+    TPicture picture;
+    picture.LoadFile(dir.Write("good.kvp", good.File()));
+    try {
+      picture.LoadFile(dir.Write("lie.kvp", other.File()));
+      ADD_FAILURE() << "the lie was taken";
+    } catch (const ESPIPluginFault& e) {
+      EXPECT_NE(e.Message().find("kvpdec.spi:"), std::string::npos) << e.Message();
+    }
+    ExpectPicture(*picture.AsBitmap(), good);
+    picture.LoadFile(dir.Write("again.kvp", other.File()));
+    ExpectPicture(*picture.AsBitmap(), other);
+    EXPECT_EQ(runner_->Starts(), 2);
+  }
+
+  lie("rewrite");
+  UseHelper(liarPath);
+  Set({});
+  TSPIGraphic honest, rewritten;
+  honest.LoadFile(dir.Write("good.kvp", good.File()));
+  rewritten.LoadFile(dir.Write("lie.kvp", good.File()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));  // the helper rewrites after 300 ms
+  TMemoryStream a, b;
+  honest.SaveStream(a);
+  rewritten.SaveStream(b);
+  ASSERT_EQ(a.Size(), b.Size());
+  EXPECT_EQ(std::memcmp(a.Memory(), b.Memory(), static_cast<size_t>(a.Size())), 0);
+  std::unique_ptr<TGraphic> bitmap = rewritten.MakeBitmapAndRelease(&TBitmap::Class);
+  ExpectPicture(*bitmap, good);
+  lie("");
 }
 
 }  // namespace
