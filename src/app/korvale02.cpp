@@ -87,6 +87,7 @@ TForm1::TForm1(TComponent* owner, const std::string& commandLine) : TForm(owner)
   for (int i = 0; i < ComponentCount(); ++i) Component(i)->SettingsApplied();
 
   // From here on errors go to the default handler and the window is shown all the same.
+  HandleErrors([] { RaiseMissingHelper(); });
   HandleErrors([this] { OnCreate(this); });
   Show();
 }

@@ -75,6 +75,8 @@ std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64
         [this] { return !callOff_.load() || platform::MonotonicMs() - callOffAt_.load() < kGraceMs; });
     // Reading a bitmap, decoding run-length data and copying a block stop at the next strip.
     const TCallOffScope callOff(callOff_);
+    // A picture whose block alone passes the budget is refused before it is mapped.
+    const spirun::TThreadPictureLimit limit(Budget());
     std::unique_ptr<TGraphic> graphic = NewGraphicFor(name);
     graphic->OnProgress = [this](TObject*, TProgressStage, uint8_t, bool, TRect&, const std::string&) {
       if (callOff_.load()) throw EAbort("");

@@ -117,8 +117,11 @@ int THelperRunner::DefaultTimeoutMs() {
   return 30000;
 }
 
-std::string THelperRunner::MissingHelper() const {
-  return channel_.StartFailed() ? channel_.HelperPath() : std::string();
+std::string THelperRunner::TakeMissingHelper() {
+  Call call(*this);
+  if (call.Refused() || !channel_.StartFailed() || missingTaken_) return std::string();
+  missingTaken_ = true;
+  return channel_.HelperPath();
 }
 
 void THelperRunner::ForgetHelper() {
@@ -246,10 +249,9 @@ int32_t THelperRunner::GetPicture(ModuleId id, bool preview, const Input& input,
     return done.Value;
   }
   if (!done.Has || done.Value != SPI_SUCCESS) return done.Value;
-  if (done.Block.Valid(spiproto::kMaxBlockBytes) && done.Block.MappedBytes > t_pictureLimit) {
-    channel_.Stop();  // its block goes with it
+  // Over this thread's limit, the block is never mapped; the helper drops it at the next request.
+  if (done.Block.Valid(spiproto::kMaxBlockBytes) && done.Block.MappedBytes > t_pictureLimit)
     return SPI_NO_MEMORY;
-  }
   if (!TakePicture(done, picture)) channel_.Broken(fault, entry);
   return picture ? done.Value : SPI_INTERNAL_ERROR;
 }

@@ -75,8 +75,7 @@ class THelperRunner : public Runner {
   void SetTimeoutMs(int ms) { channel_.SetTimeoutMs(ms); }
   // How many helpers were started so far (any thread may ask).
   int Starts() const { return channel_.Starts(); }
-  // The helper program when it could not be started at the last attempt; empty otherwise.
-  std::string MissingHelper() const;
+  std::string TakeMissingHelper() override;
 
   LoadResult Load(const std::string& fileName, uint32_t required) override;
   // Sends the loads ahead (a few at a time), so the helper identifies the plug-ins one after
@@ -156,6 +155,7 @@ class THelperRunner : public Runner {
   std::map<std::string, int> owed_;
   std::vector<ModuleId> deferredReleases_;  // releases asked for during a call of the same thread
   ModuleId next_ = 1;
+  bool missingTaken_ = false;  // the helper's failure to start was told
   // The data of memory attempts, copied once per source.
   platform::SharedMemory data_;
   const uint8_t* dataSource_ = nullptr;

@@ -188,8 +188,9 @@ struct FaultReport {
 // payload that does not hold exactly the message.
 #define KOR_PROTOCOL_MESSAGES(X)                                                                          \
   X(Hello)                                                                                                \
-  X(Load) X(Release) X(AddRef) X(IsSupported) X(PictureInfoRequest) X(PictureRequest) X(Loaded) X(Result) \
-      X(Info) X(PictureDone) X(FaultReport)
+  X(Load)                                                                                                 \
+  X(Release) X(AddRef) X(IsSupported) X(PictureInfoRequest) X(PictureRequest) X(Loaded) X(Result) X(Info) \
+      X(PictureDone) X(FaultReport)
 #define KOR_PROTOCOL_MESSAGE(M)                 \
   std::string Encode(const M& m, uint32_t seq); \
   bool Decode(const Frame& frame, M& m);

@@ -82,6 +82,9 @@ class Runner {
   // another process may start on them ahead; loads that then come in another order, or not at
   // all, still get what Load gives.
   virtual void Expect(const std::vector<std::string>& /*fileNames*/, uint32_t /*required*/) {}
+  // The program that runs the plug-ins when it could not be started since the last time this
+  // was asked; empty otherwise (and always for a runner in this process).
+  virtual std::string TakeMissingHelper() { return std::string(); }
   // The export's address in this process; null unless the plug-in runs here.
   virtual void* Proc(ModuleId, const char*) { return nullptr; }
   // IsSupported with the name and the address of the header buffer at `offset`.

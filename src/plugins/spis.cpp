@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "rtl/format.h"
+#include "rtl/messages.h"
 #include "rtl/text.h"
 
 namespace {
@@ -54,6 +55,11 @@ TSPIs* GetSPIs() { return g_instance; }
 
 void TSPIs::SetDefaultGraphicClass(TGraphicClass cls) { g_defaultGraphicClass = cls; }
 TGraphicClass TSPIs::DefaultGraphicClass() { return g_defaultGraphicClass; }
+
+void RaiseMissingHelper() {
+  const std::string helper = spirun::Current().TakeMissingHelper();
+  if (!helper.empty()) throw ESPIHelperMissing(FormatMixed(msg::kHelperCannotStart, {helper}));
+}
 
 void TSPIs::SettingsApplied() {
   if (autoSearch_) Search("*.spi");

@@ -14,11 +14,19 @@
 #include "picture/graphic.h"
 #include "plugins/spi.h"
 #include "rtl/classes.h"
+#include "rtl/exceptions.h"
 #include "rtl/streams.h"
 
 enum TSPISearchOption : uint8_t { spsSusieDir, spsAppDir, spsCurrentDir, spsSystemDir, spsWindowsDir };
 
 // A set of search options in one byte, bit 0 for spsSusieDir.
+// The plug-in helper could not be started, so no plug-in can be used; BMP still reads.
+KOR_DECLARE_EXCEPTION(ESPIHelperMissing, Exception);
+
+// Raises ESPIHelperMissing naming the helper program when an attempt to start it failed since
+// the last call: once, however many plug-ins it would have served.
+void RaiseMissingHelper();
+
 class TSPISearchOptions {
  public:
   constexpr TSPISearchOptions() = default;

@@ -12,6 +12,7 @@ inline constexpr const char kFOpenError[] = "ファイル %s は開けません"
 inline constexpr const char kFCreateError[] = "ファイル %s を作成できません";
 inline constexpr const char kListIndexError[] = "リストのインデックスが範囲を超えています (%d)";
 inline constexpr const char kAssignError[] = "%s を %s に代入することはできません";
+inline constexpr const char kHelperCannotStart[] = "プラグインヘルパー %s を起動できません";
 inline constexpr const char kUnknownExtension[] = "拡張子 .%s の画像形式は処理できません";
 inline constexpr const char kOSError[] = "システムエラー。コード：%d.\r\n%s";
 inline constexpr const char kOutOfMemory[] = "メモリが不足しています";

@@ -139,7 +139,16 @@ int main(int argc, char** argv) {
   try {
     TSPIs plugins(nullptr);
     SearchPlugins(plugins);
-    return Run(args);
+    // Without the helper no plug-in is listed or used; BMP still converts.
+    bool helperMissing = false;
+    try {
+      RaiseMissingHelper();
+    } catch (const ESPIHelperMissing& e) {
+      PrintError(e.Mixed());
+      helperMissing = true;
+    }
+    const int status = Run(args);
+    return helperMissing && !args.empty() && args[0] == "--plugins" ? 1 : status;
   } catch (const Exception& e) {
     PrintError(e.Mixed());
   } catch (const std::bad_alloc&) {

@@ -267,6 +267,9 @@ TEST_F(Helper, LiesInPictureAnswersCostOnlyTheirAttempt) {
   EXPECT_EQ(std::memcmp(a.Memory(), b.Memory(), static_cast<size_t>(a.Size())), 0);
   std::unique_ptr<TGraphic> bitmap = rewritten.MakeBitmapAndRelease(&TBitmap::Class);
   ExpectPicture(*bitmap, good);
+  // A block past this thread's limit is refused before it is mapped, without a fault.
+  const spirun::TThreadPictureLimit limit(64);
+  EXPECT_THROW(honest.LoadFile(dir.Write("good.kvp", good.File())), EInvalidGraphic);
   lie("");
 }
 

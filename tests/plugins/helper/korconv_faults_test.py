@@ -110,6 +110,28 @@ class KorconvFaults(unittest.TestCase):
         self.assertRegex(err, r"fault_[a-z]+\.spi:")
         self.assertFalse(os.path.exists(os.path.join(self.dir, "out.bmp")))
 
+    def test_without_the_helper_korconv_names_it_once_and_still_reads_bmp(self):
+        alone = os.path.join(self.dir, "alone")
+        os.mkdir(alone)
+        program = os.path.join(alone, os.path.basename(KORCONV))
+        shutil.copy(KORCONV, program)
+        helper = "korspi.exe" if RUNNER else "korspi"
+        p = subprocess.run(RUNNER + [program, "--plugins"], env=self.env, capture_output=True, timeout=300)
+        err = p.stderr.decode("cp932" if RUNNER else "utf-8")
+        self.assertEqual(p.returncode, 1, err)
+        self.assertEqual(err.count("プラグインヘルパー"), 1, err)
+        self.assertIn(helper + " を起動できません", err)
+        self.assertEqual(p.stdout, b"")
+        bmp = os.path.join(self.dir, "one.bmp")
+        with open(bmp, "wb") as f:
+            f.write(b"BM" + struct.pack("<IHHI", 58, 0, 0, 54) +
+                    struct.pack("<IiiHHIIiiII", 40, 1, 1, 1, 24, 0, 4, 0, 0, 0, 0) + b"\x10\x20\x30\x00")
+        out = os.path.join(self.dir, "copy.bmp")
+        p = subprocess.run(RUNNER + [program, core_path(bmp), core_path(out)], env=self.env, capture_output=True,
+                           timeout=300)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertTrue(os.path.exists(out))
+
 
 if __name__ == "__main__":
     KORCONV, SPI = sys.argv[1], sys.argv[2]
