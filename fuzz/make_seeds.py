@@ -25,6 +25,13 @@ for name, path in files:
         f.write(data)
     with open(os.path.join(out, "record-" + name), "wb") as f:
         f.write(bytes((7,)) + b"TBitmap" + struct.pack("<I", len(data)) + data)
+    # A picture answer on the helper's channel and its block: two bytes ahead of the file image.
+    if data[:2] == b"BM" and struct.unpack_from("<I", data, 30)[0] in (0, 3):
+        off = struct.unpack_from("<I", data, 10)[0]
+        payload = struct.pack("<iIQQQQQI", 0, 1, 3, 2, off - 14, len(data) - off, 2 + len(data), 0)
+        frame = struct.pack("<III", 19, 1, len(payload)) + payload
+        with open(os.path.join(out, "answer-" + name), "wb") as f:
+            f.write(struct.pack("<H", len(frame)) + frame + b"\0\0" + data)
 with open(os.path.join(out, "record-empty"), "wb") as f:
     f.write(bytes((7,)) + b"TBitmap" + struct.pack("<I", 0))
 print("%d seeds in %s" % (2 * len(files) + 1, out))

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the native-fuzz preset and runs one fuzzer for N seconds on its seed corpus:
-#   fuzz/run.sh bitmap_loadstream|picture_record [SECONDS] [BUILD_DIR]
+#   fuzz/run.sh bitmap_loadstream|picture_record|helper_answer [SECONDS] [BUILD_DIR]
 # The seeds are the BMP files of the writers test (generated into the corpus folder on first
 # use) and, for the picture record, the same files wrapped as stored "TBitmap" records.
 set -eu
@@ -21,6 +21,7 @@ if [ ! -d "$corpus" ]; then
   mkdir -p "$corpus"
   case "$target" in
     picture_record) cp "$seeds"/record-* "$corpus"/ ;;
+    helper_answer) cp "$seeds"/answer-* "$corpus"/ ;;
     *) cp "$seeds"/bmp-* "$corpus"/ ;;
   esac
 fi

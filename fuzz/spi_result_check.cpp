@@ -22,27 +22,17 @@ uint32_t U32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// An answer to a load, read field by field as the program reads it.
-void ReadLoadAnswer(const uint8_t* data, size_t size) {
-  spiproto::Reader r(data, size);
-  r.U32();
-  r.U32();
-  r.Str();
-  r.U32();
-  r.U32();
-  r.Str();
-  r.U32();
-  r.Str();
-  const uint32_t pairs = r.U32();
-  for (uint32_t i = 0; i < pairs && r.Ok(); ++i) {
-    r.Str();
-    r.Str();
-  }
-}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ReadLoadAnswer(data, size);
+  {
+    // The same bytes as the payload of a load's answer.
+    spiproto::Frame frame;
+    frame.Type = spiproto::kLoaded;
+    frame.Payload.assign(reinterpret_cast<const char*>(data), size);
+    spiproto::Loaded loaded;
+    spiproto::Decode(frame, loaded);
+  }
   if (size < 8) return 0;
   const size_t infoBytes = U32(data) % 4096;
   const size_t bitsBytes = U32(data + 4) % (1u << 20);

@@ -212,10 +212,12 @@ bool DecodeAny(const Frame& frame, M& m) {
 
 }  // namespace
 
+// NOLINTBEGIN(bugprone-macro-parentheses): M names a type
 #define KOR_PROTOCOL_MESSAGE(M)                                              \
   std::string Encode(const M& m, uint32_t seq) { return EncodeAny(m, seq); } \
   bool Decode(const Frame& frame, M& m) { return DecodeAny(frame, m); }
 KOR_PROTOCOL_MESSAGES(KOR_PROTOCOL_MESSAGE)
 #undef KOR_PROTOCOL_MESSAGE
+// NOLINTEND(bugprone-macro-parentheses)
 
 }  // namespace spiproto

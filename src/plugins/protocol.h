@@ -186,16 +186,19 @@ struct FaultReport {
 
 // One encoder and one decoder per message.  Decode is false for a frame of another type or a
 // payload that does not hold exactly the message.
-#define KOR_PROTOCOL_MESSAGES(X)                                                                          \
-  X(Hello)                                                                                                \
-  X(Load)                                                                                                 \
-  X(Release) X(AddRef) X(IsSupported) X(PictureInfoRequest) X(PictureRequest) X(Loaded) X(Result) X(Info) \
+#define KOR_PROTOCOL_MESSAGES(X)                                                               \
+  X(Hello)                                                                                     \
+  X(Load)                                                                                      \
+  X(Release)                                                                                   \
+  X(AddRef) X(IsSupported) X(PictureInfoRequest) X(PictureRequest) X(Loaded) X(Result) X(Info) \
       X(PictureDone) X(FaultReport)
+// NOLINTBEGIN(bugprone-macro-parentheses): M names a type
 #define KOR_PROTOCOL_MESSAGE(M)                 \
   std::string Encode(const M& m, uint32_t seq); \
   bool Decode(const Frame& frame, M& m);
 KOR_PROTOCOL_MESSAGES(KOR_PROTOCOL_MESSAGE)
 #undef KOR_PROTOCOL_MESSAGE
+// NOLINTEND(bugprone-macro-parentheses)
 
 }  // namespace spiproto
 
