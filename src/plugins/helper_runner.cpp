@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/files.h"
 #include "plugins/picture_block.h"
@@ -152,8 +153,9 @@ bool THelperRunner::Ask(const Q& request, const char* entry, const Progress* pro
   }
   uint32_t seq = 0;
   if (!channel_.Send(request, seq, entry, fault)) return false;
-  // Identification runs while the program starts, before its window can take messages.
-  const WaitHook* hook = progress ? &ThreadHook() : nullptr;
+  // Loading runs while the program starts, before its window can take messages; every call
+  // about a file waits with the thread's hook.
+  const WaitHook* hook = std::is_same<Q, spiproto::Load>::value ? nullptr : &ThreadHook();
   return channel_.Await(seq, true, entry, progress, hook, answer, fault);
 }
 
