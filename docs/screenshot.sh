@@ -2,7 +2,7 @@
 # Makes docs/screenshot.png, the README's picture of the viewer: the win64 build's Korvale2.exe
 # in a Wine virtual desktop (which draws the window's frame) on a virtual display, showing a
 # photo-like PNG through ifwic.spi.  usage: docs/screenshot.sh [BUILD_DIR [LANG]]
-# (default build/win64, ja_JP.UTF-8; the build must hold Korvale2.exe, korspi.exe, ifwic.spi).
+# (default build/win64, ja_JP.UTF-8; the build must hold Korvale2.exe, its plug-in helpers and ifwic).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)

@@ -40,8 +40,9 @@ def main():
         for i, v in enumerate(variants(picture(), 8)):
             v.save(os.path.join(photos, 'p%d.png' % i), compress_level=6)
     # The window looks for plug-ins, and the plug-in helper, beside its program.
-    for name in ('ifwic.spi', 'korspi.exe'):
-        shutil.copy2(os.path.join(build, 'bin', name), here)
+    for name in ('ifwic.spi', 'ifwic.sph', 'korspi32.exe', 'korspi64.exe'):
+        if os.path.exists(os.path.join(build, 'bin', name)):
+            shutil.copy2(os.path.join(build, 'bin', name), here)
     env = dict(os.environ, KOR_PHOTOS='Z:' + photos.replace('/', '\\'), KOR_PACE=pace)
     subprocess.run([os.path.join(ROOT, 'scripts', 'wine-run'), os.path.join(here, 'bench_stepping.exe')],
                    env=env, check=True)

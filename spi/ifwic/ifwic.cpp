@@ -25,7 +25,12 @@ using ifwic::Container;
 constexpr size_t kHeaderLimit = 256 * 1024;
 
 const char kKind[] = "00IN";
+// Built for 64 bits it is ifwic.sph, the extension of 64-bit plug-ins.
+#if defined(_WIN64)
+const char kAbout[] = "ifwic.sph version 1.1: PNG, JPEG, GIF, TIFF through the Windows Imaging Component";
+#else
 const char kAbout[] = "ifwic.spi version 1.1: PNG, JPEG, GIF, TIFF through the Windows Imaging Component";
+#endif
 
 struct Format {
   const char* patterns;

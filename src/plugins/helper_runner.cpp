@@ -7,7 +7,10 @@
 #include <type_traits>
 
 #include "platform/files.h"
+#include "plugins/bitness_runner.h"
 #include "plugins/picture_block.h"
+#include "plugins/spi.h"
+#include "rtl/format.h"
 #include "rtl/text.h"
 
 namespace spirun {
@@ -73,7 +76,7 @@ void SetCurrent(std::unique_ptr<Runner> runner) { CurrentSlot() = std::move(runn
 
 Runner& Current() {
   std::unique_ptr<Runner>& slot = CurrentSlot();
-  if (!slot) slot = std::make_unique<THelperRunner>(THelperRunner::DefaultHelperPath());
+  if (!slot) slot = TBitnessRunner::Default();
   return *slot;
 }
 
@@ -100,13 +103,21 @@ THelperRunner::THelperRunner(std::string helperPath) : channel_(std::move(helper
 
 THelperRunner::~THelperRunner() { channel_.Stop(); }
 
-std::string THelperRunner::DefaultHelperPath() {
+std::string THelperRunner::HelperPath(TBitness bitness) {
 #if defined(_WIN32)
-  const char* name = "korspi.exe";
+  const char* name = bitness == TBitness::k64 ? "korspi64.exe" : "korspi32.exe";
 #else
-  const char* name = "korspi";
+  const char* name = bitness == OwnBitness() ? "korspi" : "korspi32";
 #endif
   return text::ExtractFilePath(platform::ExeFileName()) + name;
+}
+
+std::string THelperRunner::Unrunnable(const std::string&) {
+  Call call(*this);
+  // A helper that runs (loads may be on their way to it) or starts takes the plug-in; one that
+  // started but failed later on is a fault of the call that meets it, not of the helper.
+  if (call.Refused() || channel_.Up() || channel_.Ensure() || !channel_.StartFailed()) return std::string();
+  return Format(msg::kHelperCannotStart, {text::ExtractFileName(channel_.HelperPath())});
 }
 
 int THelperRunner::DefaultTimeoutMs() {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/shmem.h"
+#include "plugins/bitness.h"
 #include "plugins/helper_channel.h"
 #include "plugins/runner.h"
 
@@ -67,8 +68,11 @@ class THelperRunner : public Runner {
   explicit THelperRunner(std::string helperPath);
   ~THelperRunner() override;
 
-  // korspi (korspi.exe on Windows) in the running program's folder.
-  static std::string DefaultHelperPath();
+  // The helper of `bitness` in the running program's folder: korspi32.exe and korspi64.exe on
+  // Windows; natively korspi for the program's own bitness (there is no other).
+  static std::string HelperPath(TBitness bitness);
+  // The helper of the program's own bitness.
+  static std::string DefaultHelperPath() { return HelperPath(OwnBitness()); }
   // The time a call may show no sign of life: 30 s, or the milliseconds that the environment
   // variable KORVALE_PLUGIN_TIMEOUT_MS gives.
   static int DefaultTimeoutMs();
@@ -77,6 +81,8 @@ class THelperRunner : public Runner {
   int Starts() const { return channel_.Starts(); }
   std::string TakeMissingHelper() override;
 
+  // Starts the helper if none runs: why it cannot be started, or empty.
+  std::string Unrunnable(const std::string& fileName) override;
   LoadResult Load(const std::string& fileName, uint32_t required) override;
   // Sends the loads ahead (a few at a time), so the helper identifies the plug-ins one after
   // another while the program takes their answers in turn.

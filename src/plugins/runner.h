@@ -78,6 +78,9 @@ class Runner {
   // asks its information texts.
   virtual LoadResult Load(const std::string& fileName, uint32_t required) = 0;
   virtual void Release(ModuleId id) = 0;
+  // Why the plug-in `fileName` cannot run here (its bitness cannot, or its helper cannot be
+  // started), in the system's words; empty when it can be asked.
+  virtual std::string Unrunnable(const std::string& /*fileName*/) { return std::string(); }
   // A hint: `fileNames` are about to be loaded in this order with `required`.  A runner in
   // another process may start on them ahead; loads that then come in another order, or not at
   // all, still get what Load gives.

@@ -62,7 +62,7 @@ void RaiseMissingHelper() {
 }
 
 void TSPIs::SettingsApplied() {
-  if (autoSearch_) Search("*.spi");
+  if (autoSearch_) SearchFolders({"*.spi", "*.sph"});
 }
 
 int TSPIs::Count() const { return static_cast<int>(list_->size()); }
@@ -151,11 +151,15 @@ void TSPIs::Search(const std::string& mask) {
   const int split = text::LastDelimiter("\\:", mask);
   if (split >= 0) {
     SearchDir(text::IncludeTrailingPathDelimiter(mask.substr(0, static_cast<size_t>(split) + 1)),
-              mask.substr(static_cast<size_t>(split) + 1));
+              {mask.substr(static_cast<size_t>(split) + 1)});
     return;
   }
+  SearchFolders({mask});
+}
+
+void TSPIs::SearchFolders(const std::vector<std::string>& masks) {
   auto searchIn = [&](const std::string& folder) {
-    if (!folder.empty()) SearchDir(text::IncludeTrailingPathDelimiter(folder), mask);
+    if (!folder.empty()) SearchDir(text::IncludeTrailingPathDelimiter(folder), masks);
   };
   if (searchOptions_.Contains(spsSusieDir)) searchIn(SusieFolder());
   if (searchOptions_.Contains(spsAppDir)) searchIn(text::ExtractFilePath(platform::ExeFileName()));
@@ -164,21 +168,34 @@ void TSPIs::Search(const std::string& mask) {
   if (searchOptions_.Contains(spsWindowsDir)) searchIn(platform::WindowsDirectory());
 }
 
-void TSPIs::SearchDir(const std::string& folder, const std::string& mask) {
-  // Candidates are judged against the modules held before this folder only.
+void TSPIs::SearchDir(const std::string& folder, const std::vector<std::string>& masks) {
+  // Candidates are judged against the modules held before this folder only.  One mask is asked
+  // of the system as it stands; several are matched against the folder's listing, so that the
+  // files of all of them come in the folder's own order.
   std::vector<std::string> candidates;
   {
-    platform::FileFinder finder(folder + mask);
+    platform::FileFinder finder(folder + (masks.size() == 1 ? masks.front() : std::string("*")));
     platform::FindEntry entry;
     while (finder.Next(entry)) {
       if (!IsCandidate(entry)) continue;
+      if (masks.size() > 1 && std::none_of(masks.begin(), masks.end(), [&](const std::string& m) {
+            return platform::MatchesWildcard(entry.Name, m);
+          }))
+        continue;
       std::string path = folder + entry.Name;
       if (IndexOfFile(path) == -1) candidates.push_back(path);
     }
   }
   // Each candidate's construction loads it first as a plain module.
-  spirun::Current().Expect(candidates, 1u << TSPI::psGetPluginInfo);
+  spirun::Runner& runner = spirun::Current();
+  runner.Expect(candidates, 1u << TSPI::psGetPluginInfo);
   for (const std::string& path : candidates) {
+    // A plug-in that cannot run here (its bitness, or its helper) is left out with the reason.
+    std::string reason = runner.Unrunnable(path);
+    if (!reason.empty()) {
+      skipped_.push_back(TSkipped{path, std::move(reason)});
+      continue;
+    }
     bool accept = true;
     if (OnSearching) OnSearching(this, path, accept);  // an error here ends the search
     if (!accept) continue;

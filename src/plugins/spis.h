@@ -63,7 +63,8 @@ class TSPIs : public TComponent {
   // stay registered.
   ~TSPIs() override;
 
-  // Runs Search("*.spi") when AutoSearch is on.
+  // When AutoSearch is on, looks for the plug-ins of both bitnesses (*.spi and *.sph) as
+  // Search does, each folder's files of both kinds in the order the folder lists them.
   void SettingsApplied() override;
 
   int Count() const;
@@ -104,8 +105,18 @@ class TSPIs : public TComponent {
   TSPISearchingEvent OnSearching;
   TSPIPictureRegisterEvent OnPictureRegister;
 
+  // A plug-in the search found but left out because it cannot run here (its bitness cannot, or
+  // its helper cannot be started), with the reason in the system's words.
+  struct TSkipped {
+    std::string FileName;
+    std::string Reason;
+  };
+  const std::vector<TSkipped>& Skipped() const { return skipped_; }
+
  private:
-  void SearchDir(const std::string& folder, const std::string& mask);
+  // The folders of SearchOptions in option order, each with the files matching any of `masks`.
+  void SearchFolders(const std::vector<std::string>& masks);
+  void SearchDir(const std::string& folder, const std::vector<std::string>& masks);
   void RegisterFormats(TInSPI& spi);
 
   std::unique_ptr<std::vector<std::unique_ptr<TSPI>>> list_;
@@ -114,6 +125,7 @@ class TSPIs : public TComponent {
   bool macBinary_ = true;
   bool graphicPreview_ = false;
   TInSPI* graphicForcedLoader_ = nullptr;
+  std::vector<TSkipped> skipped_;
 };
 
 // The single plug-in set, or null when none exists.

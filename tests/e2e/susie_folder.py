@@ -29,8 +29,9 @@ class SusieFolderMixin:
         os.mkdir(self.app)
         self.exe = os.path.join(self.app, "Korvale2.exe")
         shutil.copy(self.EXE, self.exe)
-        # The plug-in helper, which the viewer starts from its own folder.
-        shutil.copy(os.path.join(os.path.dirname(self.EXE), "korspi.exe"), self.app)
+        # The plug-in helpers, which the viewer starts from its own folder.
+        for helper in ("korspi32.exe", "korspi64.exe"):
+            shutil.copy(os.path.join(os.path.dirname(self.EXE), helper), self.app)
         self.plugins = os.path.join(self.dir, "plug-ins")
         os.mkdir(self.plugins)
         self.wine("reg", "add", KEY, "/v", "Path", "/t", "REG_SZ", "/d", windows_path(self.plugins), "/f")

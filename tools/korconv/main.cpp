@@ -16,6 +16,7 @@
 #include "platform/console.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
+#include "plugins/bitness.h"
 #include "plugins/spis.h"
 #include "rtl/exceptions.h"
 #include "rtl/messages.h"
@@ -71,18 +72,29 @@ void SearchPlugins(TSPIs& plugins) {
   plugins.SettingsApplied();
 }
 
-// One line per module in set order, fields separated by tabs: the kind (class name), the full
-// file name, About, then each extension item followed by its description.
+// One line per module in set order, fields separated by tabs: the kind (class name), the
+// bitness ("32-bit" or "64-bit"), the full file name, About, then each extension item followed
+// by its description.  Then one line per plug-in found but left out: "skipped", its bitness,
+// its file name and the reason.
 int ListPlugins(const Args&) {
   const TSPIs* plugins = GetSPIs();
   for (int i = 0; plugins && i < plugins->Count(); ++i) {
     const TSPI* spi = plugins->Items(i);
-    std::string line = std::string(spi->ClassName()) + "\t" + platform::PathToConsole(spi->FileName()) +
-                       "\t" + platform::AnsiToConsole(spi->About());
+    std::string line = std::string(spi->ClassName()) + "\t" +
+                       spirun::BitnessText(spirun::BitnessOfFile(spi->FileName())) + "\t" +
+                       platform::PathToConsole(spi->FileName()) + "\t" + platform::AnsiToConsole(spi->About());
     for (int n = 0; n < spi->Extensions().Count(); ++n)
       line += "\t" + platform::AnsiToConsole(spi->Extensions()[n]) + "\t" +
               platform::AnsiToConsole(spi->Descriptions()[n]);
     line += "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
+  for (size_t i = 0; plugins && i < plugins->Skipped().size(); ++i) {
+    const TSPIs::TSkipped& skipped = plugins->Skipped()[i];
+    const std::string line = std::string("skipped\t") +
+                             spirun::BitnessText(spirun::BitnessOfFile(skipped.FileName)) + "\t" +
+                             platform::PathToConsole(skipped.FileName) + "\t" +
+                             platform::AnsiToConsole(skipped.Reason) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
   }
   return 0;
@@ -104,7 +116,7 @@ const Command kCommands[] = {
 const char kUsage[] =
     "usage: korconv INPUT OUTPUT     convert a picture to a BMP file\n"
     "       korconv --info INPUT     print WIDTHxHEIGHT BPP bpp CLASSNAME\n"
-    "       korconv --plugins        list the plug-ins found (kind, file, about, formats)\n";
+    "       korconv --plugins        list the plug-ins found (kind, bitness, file, about, formats)\n";
 
 // The message part by part: the program's own texts and the names inside them each converted
 // from their own code page.

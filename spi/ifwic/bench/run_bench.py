@@ -49,7 +49,9 @@ def main():
         im.save(adobe, quality=90, icc_profile=f.read())
     win = lambda p: 'Z:' + p.replace('/', '\\')
     wine_run = os.path.join(ROOT, 'scripts', 'wine-run')
-    subprocess.run([wine_run, os.path.join(build, 'bin', 'ifwic_bench.exe'), win(os.path.join(build, 'bin', 'ifwic.spi')),
+    # ifwic.spi in a 32-bit build, ifwic.sph in a 64-bit one.
+    spi = next(p for p in (os.path.join(build, 'bin', n) for n in ('ifwic.spi', 'ifwic.sph')) if os.path.exists(p))
+    subprocess.run([wine_run, os.path.join(build, 'bin', 'ifwic_bench.exe'), win(spi),
                     rounds, win(jpeg), win(adobe), win(turned), win(png)], check=True)
     subprocess.run([wine_run, os.path.join(build, 'bin', 'ifwic_host_bench.exe'), rounds, win(jpeg), win(turned),
                     win(png)], check=True)

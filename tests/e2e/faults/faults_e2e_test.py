@@ -225,7 +225,7 @@ class ViewerLivesThroughMisbehavingPlugins(SusieFolderMixin, unittest.TestCase):
 
     def helpers(self):
         """Plug-in helpers started from this test's copy of the program that still run."""
-        helper = (windows_path(self.app) + "\\korspi.exe").lower()
+        helper = (windows_path(self.app) + "\\korspi").lower()
         end = time.time() + 10
         while True:
             running = []

@@ -217,9 +217,12 @@ TEST_F(Helper, RunsWithOnlyItsChannelAndWithinItsLimits) {
 // the next call gets a fresh helper and its picture.  A header rewritten in the block after the
 // answer changes nothing the program holds.
 TEST_F(Helper, LiesInPictureAnswersCostOnlyTheirAttempt) {
-  const std::string liar = spirun::THelperRunner::DefaultHelperPath();
-  const std::string liarPath =
-      liar.substr(0, liar.rfind("korspi")) + "korspi_liar" + liar.substr(liar.rfind("korspi") + 6);
+  const std::string helper = spirun::THelperRunner::DefaultHelperPath();
+#if defined(_WIN32)
+  const std::string liarPath = helper.substr(0, helper.rfind("korspi")) + "korspi_liar.exe";
+#else
+  const std::string liarPath = helper.substr(0, helper.rfind("korspi")) + "korspi_liar";
+#endif
   auto lie = [](const char* how) {
 #if defined(_WIN32)
     _putenv_s("KORVALE_LIE", how);

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """korconv --plugins from the outside: plug-ins in a folder named by the registry's Susie value
-are listed, one line per module, before those of korconv's own folder; a file that is no
-library is skipped; a plug-in lacking a required entry point ends korconv with the host's
-message and exit status 1.  Under Wine, korconv and its helper copied into a folder whose name
-the code page cannot write still convert a PNG through ifwic.spi beside them.
+(*.spi and *.sph alike) are listed, one line per module with its bitness as the file's header
+says, before those of korconv's own folder; a file that is no library is skipped; a plug-in
+lacking a required entry point ends korconv with the host's message and exit status 1.  Under
+Wine, korconv and its helpers copied into a folder whose name the code page cannot write still
+convert a PNG through the bundled ifwic beside them.
 
 usage: korconv_plugins_test.py KORCONV FIXTURE_DIR [RUNNER]   (RUNNER: scripts/wine-run)
 """
@@ -31,6 +32,16 @@ def core_path(host):
 def shown_path(host):
     """The path as korconv prints it."""
     return core_path(host) if wine() else host
+
+
+def bitness(path):
+    """What the file's header says it is: a PE file's machine, an ELF file's class."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    if head[:4] == b"\x7fELF":
+        return {1: "32-bit", 2: "64-bit"}[head[4]]
+    pe = int.from_bytes(head[60:64], "little")
+    return {0x14C: "32-bit", 0x8664: "64-bit"}[int.from_bytes(head[pe + 4:pe + 6], "little")]
 
 
 def encoding():
@@ -75,7 +86,7 @@ class KorconvPlugins(unittest.TestCase):
         self.add("fx_in", "a.spi")
         self.add("fx_am", "b.spi")
         self.add("fx_multi", "c.spi")
-        self.add("fx_xn", "d.spi")
+        self.add("fx_xn", "d.sph")
         with open(os.path.join(self.folder, "e.spi"), "w") as f:
             f.write("not a library\n")
         self.set_susie_folder(self.folder)  # no trailing separator: added by the search
@@ -83,7 +94,7 @@ class KorconvPlugins(unittest.TestCase):
         self.assertEqual(code, 0, err)
         lines = [l.split("\t") for l in out.splitlines()]
         prefix = shown_path(self.folder + "/").lower()
-        ours = [l for l in lines if l[1].lower().startswith(prefix)]
+        ours = [l for l in lines if l[2].lower().startswith(prefix)]
         # The registry's folder is searched before korconv's own one.
         self.assertEqual(lines[:len(ours)], ours)
         expected = {
@@ -91,13 +102,14 @@ class KorconvPlugins(unittest.TestCase):
             "b.spi": ["TAmSPI", "fixture plug-in", "*.lzh", "archive"],
             "c.spi": ["TInSPI", "multi", "*.jpg;*.jpeg", "JPEG picture", "*.tif;*.tiff;*.tf", "TIFF picture",
                       "*.png", "PNG picture"],
-            "d.spi": ["TXnSPI", "fixture plug-in", "*.xnx", "XN"],
+            "d.sph": ["TXnSPI", "fixture plug-in", "*.xnx", "XN"],
         }
         got = {}
         for l in ours:
-            name = l[1].replace("\\", "/").rsplit("/", 1)[1]
-            self.assertEqual(l[1].lower(), shown_path(os.path.join(self.folder, name)).lower())
-            got[name] = [l[0]] + l[2:]
+            name = l[2].replace("\\", "/").rsplit("/", 1)[1]
+            self.assertEqual(l[2].lower(), shown_path(os.path.join(self.folder, name)).lower())
+            self.assertEqual(l[1], bitness(os.path.join(self.folder, name)), name)
+            got[name] = [l[0]] + l[3:]
         self.assertEqual(got, expected)
 
     def test_broken_plugin_ends_with_its_message(self):
@@ -121,8 +133,9 @@ class KorconvPlugins(unittest.TestCase):
             with self.subTest(locale):
                 home = os.path.join(self.dir, folder)
                 os.mkdir(home)
-                for name in ("korconv.exe", "korspi.exe", "ifwic.spi"):
-                    shutil.copy(os.path.join(os.path.dirname(KORCONV), name), home)
+                for name in ("korconv.exe", "korspi32.exe", "korspi64.exe", "ifwic.spi", "ifwic.sph"):
+                    if os.path.exists(os.path.join(os.path.dirname(KORCONV), name)):
+                        shutil.copy(os.path.join(os.path.dirname(KORCONV), name), home)
                 out = os.path.join(self.dir, locale + ".bmp")
                 p = subprocess.run(RUNNER + [os.path.join(home, "korconv.exe"), core_path(picture), core_path(out)],
                                    env=dict(self.env, KOR_WINE_LANG=locale), capture_output=True, timeout=120)

@@ -1,0 +1,126 @@
+#include "plugins/bitness_runner.h"
+
+#include "platform/files.h"
+#include "platform/system.h"
+#include "plugins/helper_runner.h"
+#include "plugins/spi.h"
+#include "rtl/format.h"
+
+namespace spirun {
+
+namespace {
+constexpr int Index(TBitness b) { return b == TBitness::k64 ? 1 : 0; }
+constexpr TBitness BitnessAt(int side) { return side == 1 ? TBitness::k64 : TBitness::k32; }
+}  // namespace
+
+TBitnessRunner::TBitnessRunner(Factory factory) : factory_(std::move(factory)) {}
+TBitnessRunner::~TBitnessRunner() = default;
+
+std::unique_ptr<TBitnessRunner> TBitnessRunner::Default() {
+  return std::make_unique<TBitnessRunner>([](TBitness bitness) -> std::unique_ptr<Runner> {
+    if (!platform::SystemRunsBits(bitness == TBitness::k64 ? 64 : 32)) return nullptr;
+    return std::make_unique<THelperRunner>(THelperRunner::HelperPath(bitness));
+  });
+}
+
+int TBitnessRunner::SideOf(const std::string& fileName) {
+  const TBitness b = BitnessOfFile(fileName);
+  return Index(b == TBitness::kUnknown ? OwnBitness() : b);
+}
+
+spirun::Runner* TBitnessRunner::RunnerOf(int side) {
+  const std::lock_guard<std::mutex> lock(lock_);
+  Side& s = sides_[side];
+  if (!s.Made) {
+    s.Made = true;
+    s.Held = factory_(BitnessAt(side));
+  }
+  return s.Held.get();
+}
+
+std::pair<spirun::Runner*, ModuleId> TBitnessRunner::Find(ModuleId id) {
+  const std::lock_guard<std::mutex> lock(lock_);
+  auto it = modules_.find(id);
+  if (it == modules_.end()) return {nullptr, 0};
+  return {sides_[it->second.first].Held.get(), it->second.second};
+}
+
+std::string TBitnessRunner::Unrunnable(const std::string& fileName) {
+  const int side = SideOf(fileName);
+  spirun::Runner* runner = RunnerOf(side);
+  if (!runner) return Format(msg::kSPIBitnessNotRun, {side == 1 ? "64" : "32"});
+  return runner->Unrunnable(fileName);
+}
+
+std::string TBitnessRunner::TakeMissingHelper() {
+  for (const TBitness b : {OwnBitness(), OwnBitness() == TBitness::k64 ? TBitness::k32 : TBitness::k64}) {
+    spirun::Runner* runner = nullptr;
+    {
+      const std::lock_guard<std::mutex> lock(lock_);
+      runner = sides_[Index(b)].Held.get();
+    }
+    if (!runner) continue;
+    const std::string helper = runner->TakeMissingHelper();
+    if (!helper.empty() && (b == OwnBitness() || !platform::FileExists(helper))) return helper;
+  }
+  return std::string();
+}
+
+LoadResult TBitnessRunner::Load(const std::string& fileName, uint32_t required) {
+  const int side = SideOf(fileName);
+  spirun::Runner* runner = RunnerOf(side);
+  if (!runner) return LoadResult{};
+  LoadResult r = runner->Load(fileName, required);
+  if (!r.Id) return r;
+  const std::lock_guard<std::mutex> lock(lock_);
+  const ModuleId inner = r.Id;
+  r.Id = next_++;
+  modules_[r.Id] = {side, inner};
+  return r;
+}
+
+void TBitnessRunner::Expect(const std::vector<std::string>& fileNames, uint32_t required) {
+  std::vector<std::string> of[2];
+  for (const std::string& name : fileNames) of[SideOf(name)].push_back(name);
+  for (int side = 0; side < 2; ++side)
+    if (!of[side].empty())
+      if (spirun::Runner* runner = RunnerOf(side)) runner->Expect(of[side], required);
+}
+
+void TBitnessRunner::Release(ModuleId id) {
+  std::pair<spirun::Runner*, ModuleId> m = Find(id);
+  if (!m.first) return;
+  {
+    const std::lock_guard<std::mutex> lock(lock_);
+    modules_.erase(id);
+  }
+  m.first->Release(m.second);
+}
+
+void* TBitnessRunner::Proc(ModuleId id, const char* name) {
+  std::pair<spirun::Runner*, ModuleId> m = Find(id);
+  return m.first ? m.first->Proc(m.second, name) : nullptr;
+}
+
+int32_t TBitnessRunner::IsSupported(ModuleId id, const std::string& name, const uint8_t (&header)[kHeaderBytes],
+                                    int32_t offset, Fault& fault) {
+  std::pair<spirun::Runner*, ModuleId> m = Find(id);
+  return m.first ? m.first->IsSupported(m.second, name, header, offset, fault) : 0;
+}
+
+int32_t TBitnessRunner::GetPictureInfo(ModuleId id, const Input& input, PictureInfo& info, Fault& fault) {
+  std::pair<spirun::Runner*, ModuleId> m = Find(id);
+  return m.first ? m.first->GetPictureInfo(m.second, input, info, fault) : SPI_NOT_IMPLEMENTED;
+}
+
+int32_t TBitnessRunner::GetPicture(ModuleId id, bool preview, const Input& input, const Progress& progress,
+                                   std::unique_ptr<TDecodedPicture>& picture, Fault& fault) {
+  std::pair<spirun::Runner*, ModuleId> m = Find(id);
+  if (!m.first) {
+    picture.reset();
+    return SPI_NOT_IMPLEMENTED;
+  }
+  return m.first->GetPicture(m.second, preview, input, progress, picture, fault);
+}
+
+}  // namespace spirun
