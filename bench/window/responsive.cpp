@@ -30,7 +30,7 @@ int Helpers() {
   e.dwSize = sizeof e;
   int n = 0;
   for (BOOL ok = ::Process32FirstW(snap, &e); ok; ok = ::Process32NextW(snap, &e))
-    if (::lstrcmpiW(e.szExeFile, L"korspi.exe") == 0) ++n;
+    if (::lstrcmpiW(e.szExeFile, L"korspi32.exe") == 0 || ::lstrcmpiW(e.szExeFile, L"korspi64.exe") == 0) ++n;
   ::CloseHandle(snap);
   return n;
 }

@@ -43,8 +43,9 @@ def main():
     # The viewer finds ifwic.spi and its helper beside itself.
     app = os.path.join(here, 'responsive-app')
     os.makedirs(app, exist_ok=True)
-    for name in ('Korvale2.exe', 'korspi.exe', 'ifwic.spi'):
-        shutil.copy2(os.path.join(build, 'bin', name), app)
+    for name in ('Korvale2.exe', 'korspi32.exe', 'korspi64.exe', 'ifwic.spi', 'ifwic.sph'):
+        if os.path.exists(os.path.join(build, 'bin', name)):
+            shutil.copy2(os.path.join(build, 'bin', name), app)
     wine_run = os.path.join(ROOT, 'scripts', 'wine-run')
     viewer = subprocess.Popen([wine_run, os.path.join(app, 'Korvale2.exe'),
                                'Z:' + os.path.join(pictures, 's00.png').replace('/', '\\')])
