@@ -60,7 +60,7 @@ std::string TBitnessRunner::TakeMissingHelper() {
       runner = sides_[Index(b)].Held.get();
     }
     if (!runner) continue;
-    const std::string helper = runner->TakeMissingHelper();
+    std::string helper = runner->TakeMissingHelper();
     if (!helper.empty() && (b == OwnBitness() || !platform::FileExists(helper))) return helper;
   }
   return std::string();
@@ -102,8 +102,8 @@ void* TBitnessRunner::Proc(ModuleId id, const char* name) {
   return m.first ? m.first->Proc(m.second, name) : nullptr;
 }
 
-int32_t TBitnessRunner::IsSupported(ModuleId id, const std::string& name, const uint8_t (&header)[kHeaderBytes],
-                                    int32_t offset, Fault& fault) {
+int32_t TBitnessRunner::IsSupported(ModuleId id, const std::string& name,
+                                    const uint8_t (&header)[kHeaderBytes], int32_t offset, Fault& fault) {
   std::pair<spirun::Runner*, ModuleId> m = Find(id);
   return m.first ? m.first->IsSupported(m.second, name, header, offset, fault) : 0;
 }

@@ -11,6 +11,7 @@
 #include "plugins/picture_block.h"
 #include "plugins/spi.h"
 #include "rtl/format.h"
+#include "rtl/messages.h"
 #include "rtl/text.h"
 
 namespace spirun {

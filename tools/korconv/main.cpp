@@ -80,9 +80,9 @@ int ListPlugins(const Args&) {
   const TSPIs* plugins = GetSPIs();
   for (int i = 0; plugins && i < plugins->Count(); ++i) {
     const TSPI* spi = plugins->Items(i);
-    std::string line = std::string(spi->ClassName()) + "\t" +
-                       spirun::BitnessText(spirun::BitnessOfFile(spi->FileName())) + "\t" +
-                       platform::PathToConsole(spi->FileName()) + "\t" + platform::AnsiToConsole(spi->About());
+    std::string line =
+        std::string(spi->ClassName()) + "\t" + spirun::BitnessText(spirun::BitnessOfFile(spi->FileName())) +
+        "\t" + platform::PathToConsole(spi->FileName()) + "\t" + platform::AnsiToConsole(spi->About());
     for (int n = 0; n < spi->Extensions().Count(); ++n)
       line += "\t" + platform::AnsiToConsole(spi->Extensions()[n]) + "\t" +
               platform::AnsiToConsole(spi->Descriptions()[n]);
@@ -91,10 +91,9 @@ int ListPlugins(const Args&) {
   }
   for (size_t i = 0; plugins && i < plugins->Skipped().size(); ++i) {
     const TSPIs::TSkipped& skipped = plugins->Skipped()[i];
-    const std::string line = std::string("skipped\t") +
-                             spirun::BitnessText(spirun::BitnessOfFile(skipped.FileName)) + "\t" +
-                             platform::PathToConsole(skipped.FileName) + "\t" +
-                             platform::AnsiToConsole(skipped.Reason) + "\n";
+    const std::string line =
+        std::string("skipped\t") + spirun::BitnessText(spirun::BitnessOfFile(skipped.FileName)) + "\t" +
+        platform::PathToConsole(skipped.FileName) + "\t" + platform::AnsiToConsole(skipped.Reason) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
   }
   return 0;
