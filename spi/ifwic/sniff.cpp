@@ -194,7 +194,7 @@ std::vector<uint8_t> jpegIccProfile(const uint8_t* data, size_t size) {
     if (marker != 0xE2 || length < 16 || std::memcmp(segment + 2, kMark, sizeof kMark) != 0) return false;
     const uint8_t number = segment[14], total = segment[15];
     if (parts.empty()) parts.resize(total);
-    if (number == 0 || total != parts.size() || parts[number - 1].bytes) {
+    if (number == 0 || number > total || total != parts.size() || parts[number - 1].bytes) {
       broken = true;
       return true;
     }
