@@ -24,8 +24,16 @@ std::unique_ptr<TBitnessRunner> TBitnessRunner::Default() {
 }
 
 int TBitnessRunner::SideOf(const std::string& fileName) {
+  {
+    const std::lock_guard<std::mutex> lock(lock_);
+    auto known = sideOf_.find(fileName);
+    if (known != sideOf_.end()) return known->second;
+  }
   const TBitness b = BitnessOfFile(fileName);
-  return Index(b == TBitness::kUnknown ? OwnBitness() : b);
+  const int side = Index(b == TBitness::kUnknown ? OwnBitness() : b);
+  const std::lock_guard<std::mutex> lock(lock_);
+  sideOf_.emplace(fileName, side);
+  return side;
 }
 
 spirun::Runner* TBitnessRunner::RunnerOf(int side) {

@@ -51,8 +51,9 @@ class TBitnessRunner : public Runner {
     std::unique_ptr<spirun::Runner> Held;
   };
   // The side a file's plug-in runs on: its bitness, or the program's own when the header says
-  // nothing (a file that is no library is then refused as it always was).
-  static int SideOf(const std::string& fileName);
+  // nothing (a file that is no library is then refused as it always was).  Each file is read
+  // once: the search, the check of what can run and the load all ask, and must agree.
+  int SideOf(const std::string& fileName);
   spirun::Runner* RunnerOf(int side);
   // The side and its module of one of ours; null runner when the module is unknown.
   std::pair<spirun::Runner*, ModuleId> Find(ModuleId id);
@@ -61,6 +62,7 @@ class TBitnessRunner : public Runner {
   std::mutex lock_;  // guards the sides and the module table, never held across a call
   Side sides_[2];
   std::map<ModuleId, std::pair<int, ModuleId>> modules_;
+  std::map<std::string, int> sideOf_;
   ModuleId next_ = 1;
 };
 

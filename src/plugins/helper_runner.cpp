@@ -116,8 +116,11 @@ std::string THelperRunner::HelperPath(TBitness bitness) {
 std::string THelperRunner::Unrunnable(const std::string&) {
   Call call(*this);
   // A helper that runs (loads may be on their way to it) or starts takes the plug-in; one that
-  // started but failed later on is a fault of the call that meets it, not of the helper.
-  if (call.Refused() || channel_.Up() || channel_.Ensure() || !channel_.StartFailed()) return std::string();
+  // started but failed later on is a fault of the call that meets it, not of the helper.  A
+  // helper that could not be started is not tried again for every plug-in of a folder.
+  if (call.Refused() || channel_.Up()) return std::string();
+  if (!channel_.StartFailed() && channel_.Ensure()) return std::string();
+  if (!channel_.StartFailed()) return std::string();
   return Format(msg::kHelperCannotStart, {text::ExtractFileName(channel_.HelperPath())});
 }
 

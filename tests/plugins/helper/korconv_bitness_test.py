@@ -19,17 +19,10 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from korconv_faults_test import KEY, TRAP, kvp  # noqa: E402
+from korconv_faults_test import KEY, TRAP, bits_of, kvp  # noqa: E402
 
 KORCONV = OWN = OTHER = None
 RUNNER = []
-
-
-def bits_of(path):
-    with open(path, "rb") as f:
-        head = f.read(4096)
-    pe = int.from_bytes(head[60:64], "little")
-    return {0x14C: 32, 0x8664: 64}[int.from_bytes(head[pe + 4:pe + 6], "little")]
 
 
 def extension(bits):

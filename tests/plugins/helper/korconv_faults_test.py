@@ -26,6 +26,14 @@ def core_path(host):
     return ("Z:" + host if RUNNER else host).replace("/", "\\")
 
 
+def bits_of(path):
+    """The bitness a Windows program's PE header says: 32 or 64."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[60:64], "little")
+    return {0x14C: 32, 0x8664: 64}[int.from_bytes(head[pe + 4:pe + 6], "little")]
+
+
 def kvp(width, height, switches):
     """A 24-bit KVP1 file and its rows bottom-up, as a BMP holds them."""
     row_bytes = (width * 3 + 3) // 4 * 4
@@ -115,12 +123,8 @@ class KorconvFaults(unittest.TestCase):
         os.mkdir(alone)
         program = os.path.join(alone, os.path.basename(KORCONV))
         shutil.copy(KORCONV, program)
-        helper = "korspi"
-        if RUNNER:  # the helper of korconv's own bitness, as its PE header says
-            with open(KORCONV, "rb") as f:
-                head = f.read(4096)
-            pe = int.from_bytes(head[60:64], "little")
-            helper += "64.exe" if head[pe + 4:pe + 6] == b"\x64\x86" else "32.exe"
+        # The helper of korconv's own bitness.
+        helper = "korspi%d.exe" % bits_of(KORCONV) if RUNNER else "korspi"
         p = subprocess.run(RUNNER + [program, "--plugins"], env=self.env, capture_output=True, timeout=300)
         err = p.stderr.decode("cp932" if RUNNER else "utf-8")
         self.assertEqual(p.returncode, 1, err)
