@@ -9,6 +9,8 @@ reason in the system's words.
 usage: korconv_bitness_test.py PART KORCONV OWN_SPI_DIR OTHER_SPI_DIR RUNNER...
   PART own:   the edition's own bitness beside the other's plug-ins.
   PART other: decoding through the other bitness; exits 77 (skipped) where it cannot run here.
+KOR_TEST_PREFIX names the Wine prefix to run in (made 64-bit when it does not exist yet: the
+32-bit edition on 64-bit Windows); otherwise the one of korconv's build.
 """
 import os
 import shutil
@@ -36,10 +38,18 @@ def core_path(host):
 OWN_BITS = OTHER_BITS = None
 
 
+def prefix():
+    return os.environ.get("KOR_TEST_PREFIX") or os.path.join(os.path.dirname(os.path.dirname(KORCONV)),
+                                                              "wineprefix")
+
+
 def other_reason():
     """Why the other bitness cannot run here, as korconv says it; None when it can."""
     if OTHER_BITS == 64:
-        # The 32-bit edition's tests run in a 32-bit Wine prefix: a 32-bit Windows.
+        # The 32-bit edition's own prefix is a 32-bit Windows; a 64-bit one runs both.
+        with open(os.path.join(prefix(), "system.reg"), encoding="utf-8", errors="replace") as f:
+            if "#arch=win64" in f.read(4096):
+                return None
         return "64ビットのプラグインはこのシステムでは実行できません"
     # Wine's 32-bit loader needs the kernel's support for 32-bit programs.
     try:
@@ -53,7 +63,7 @@ class Bitness(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="korvale-bitness-")
         self.env = dict(os.environ, KORVALE_PLUGIN_TIMEOUT_MS="5000")
-        self.env["WINEPREFIX"] = os.path.join(os.path.dirname(os.path.dirname(KORCONV)), "wineprefix")
+        self.env["WINEPREFIX"] = prefix()
         # korconv with both helpers and nothing else, so that its own-folder search finds no plug-in.
         self.app = os.path.join(self.dir, "app")
         os.mkdir(self.app)
@@ -140,6 +150,9 @@ if __name__ == "__main__":
     RUNNER = sys.argv[5:]
     OWN_BITS = bits_of(KORCONV)
     OTHER_BITS = 96 - OWN_BITS
+    if os.environ.get("KOR_TEST_PREFIX"):
+        subprocess.run([os.path.join(os.path.dirname(RUNNER[0]), "wine-prefix"), prefix()],
+                       env=dict(os.environ, WINEARCH="win64"), check=True, timeout=600)
     if part == "other" and other_reason():
         print("skipped: the %d-bit plug-ins cannot run here: %s" % (OTHER_BITS, other_reason()))
         sys.exit(77)
