@@ -86,11 +86,21 @@ int main(int argc, char** argv) {
   int mostHelpers = Helpers();
   ::SetForegroundWindow(w);
   ::Sleep(500);
+  // The steps that showed up: the caption changed since the step before (a key that did not
+  // reach the window would measure an idle viewer).
+  wchar_t caption[512] = {}, seen[512] = {};
+  ::GetWindowTextW(w, seen, 512);
+  int changes = 0;
   for (int step = 1; step <= steps; ++step) {
     Press(VK_INSERT, false);
     Press(VK_INSERT, true);
     ::Sleep(static_cast<DWORD>(pace));
     mostHelpers = std::max(mostHelpers, Helpers());
+    ::GetWindowTextW(w, caption, 512);
+    if (::lstrcmpW(caption, seen) != 0) {
+      ++changes;
+      ::lstrcpyW(seen, caption);
+    }
     if (std::find(reportAt.begin(), reportAt.end(), step) != reportAt.end()) {
       ::Sleep(2000);  // the preparation that the last step started settles
       std::printf("after %d steps: ", step);
@@ -101,6 +111,7 @@ int main(int argc, char** argv) {
   }
   done = true;
   prober.join();
+  std::printf("steps after which the caption had changed: %d of %d\n", changes, steps);
   std::printf("helpers at most at once: %d\n", mostHelpers);
   std::printf("longest time the window did not answer: %lu ms (%d probes unanswered in 60 s)\n",
               static_cast<unsigned long>(longest.load()), unanswered.load());
