@@ -201,6 +201,31 @@ class ViewerLivesThroughMisbehavingPlugins(SusieFolderMixin, unittest.TestCase):
         self.assert_shows(viewer, "a1.bmp")
         self.assertEqual(viewer.close(), 0)
 
+    def test_steps_through_plugins_of_both_bitnesses(self):
+        # A .kvp decoder of the viewer's own bitness and a .png one (KVP1 pictures named .png) of
+        # the other, each in the helper of its bitness: the pictures need one and the other in
+        # turn, forwards, across the wrap and backwards.  (A crash of either bitness costing only
+        # its attempt is korconv's test: here a crashing .kvp plug-in would list every .kvp twice.)
+        if not OPTIONS.other:
+            self.skipTest("no build of the other bitness")
+        if not other_bitness_runs():
+            self.skipTest("the other bitness cannot run here (a 32-bit prefix, or no 32-bit program support)")
+        shutil.copy(OPTIONS.kvpdec, os.path.join(self.plugins, "own.spi"))
+        shutil.copy(os.path.join(OPTIONS.other, "spi", "decode", "kvp_png.spi"), os.path.join(self.plugins, "other.sph"))
+        self.add("p1.kvp", kvp(24, 300, 200), (300, 200))
+        self.add("p2.png", kvp(24, 310, 205), (310, 205))
+        self.add("p3.kvp", kvp(24, 320, 210), (320, 210))
+        self.add("p4.png", kvp(24, 330, 215), (330, 215))
+        viewer = self.start("p1.kvp", 10000)
+        self.assert_shows(viewer, "p1.kvp")
+        for name in ("p2.png", "p3.kvp", "p4.png", "p1.kvp", "p2.png"):
+            viewer.key(INSERT)
+            self.assert_shows(viewer, name)
+        viewer.key(DELETE)
+        self.assert_shows(viewer, "p1.kvp")
+        self.assertIsNone(self.box(1))
+        self.assertEqual(viewer.close(), 0)
+
     def test_escape_abandons_a_load_that_hangs(self):
         # The only plug-in: a trap picture is listed once and nothing else could decode it.
         self.fault("fault_endless", self.app)
@@ -242,11 +267,22 @@ class ViewerLivesThroughMisbehavingPlugins(SusieFolderMixin, unittest.TestCase):
             time.sleep(0.5)
 
 
+def other_bitness_runs():
+    """Whether plug-ins of the other bitness than the viewer's can run in its prefix: a 64-bit
+    prefix runs both where this machine runs 32-bit programs; a 32-bit prefix is a 32-bit Windows."""
+    with open(os.path.join(os.path.dirname(os.path.dirname(e2e.ARGS.exe)), "wineprefix", "system.reg"),
+              encoding="utf-8", errors="replace") as f:
+        if "#arch=win64" not in f.read(4096):
+            return False
+    return subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True).returncode == 0
+
+
 def main():
     global OPTIONS
     parser = argparse.ArgumentParser()
     parser.add_argument("--kvpdec", required=True)
     parser.add_argument("--faults", required=True)
+    parser.add_argument("--other", help="the build of the other bitness (its plug-ins)")
     OPTIONS, rest = parser.parse_known_args()
     sys.argv = [sys.argv[0]] + rest
     # The shared driver parses the remaining options, skips without a display and runs this
