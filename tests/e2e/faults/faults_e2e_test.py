@@ -211,7 +211,8 @@ class ViewerLivesThroughMisbehavingPlugins(SusieFolderMixin, unittest.TestCase):
         if not other_bitness_runs():
             self.skipTest("the other bitness cannot run here (a 32-bit prefix, or no 32-bit program support)")
         shutil.copy(OPTIONS.kvpdec, os.path.join(self.plugins, "own.spi"))
-        shutil.copy(os.path.join(OPTIONS.other, "spi", "decode", "kvp_png.spi"), os.path.join(self.plugins, "other.sph"))
+        shutil.copy(os.path.join(OPTIONS.other, "spi", "decode", "kvp_png.spi"),
+                    os.path.join(self.plugins, "other.sph"))
         self.add("p1.kvp", kvp(24, 300, 200), (300, 200))
         self.add("p2.png", kvp(24, 310, 205), (310, 205))
         self.add("p3.kvp", kvp(24, 320, 210), (320, 210))
