@@ -17,7 +17,9 @@
 
 #include "fixture.h"
 #include "ifwic/bench/wic_baseline.h"
+#include "graphics/prepared.h"
 #include "picture/picture.h"
+#include "platform/localmem.h"
 
 namespace {
 
@@ -92,6 +94,9 @@ TEST_F(SteppingBench, PreparedAndColdStepsAgainstTheCodecAlone) {
     read.push_back(Step(f));
   }
   const double held = f.Preparer()->HeldBytes() / 1048576.0;
+  // What the preparation may hold: it is asked anew for every picture, from the address space.
+  const double freeBlock = platform::LargestFreeBlock() / 1048576.0;
+  const double budget = TPicturePreparer::DefaultBudget() / 1048576.0;
   const double shown = 6000.0 * 4000 * 3 / 1048576.0;
   double workingSet = 0, peak = 0;
   WorkingSet(workingSet, peak);
@@ -132,6 +137,8 @@ TEST_F(SteppingBench, PreparedAndColdStepsAgainstTheCodecAlone) {
       "memory after the reading pace: shown %.0f MB + prepared %.0f MB; the window's process: working set "
       "%.0f MB, peak %.0f MB\n",
       shown, held, workingSet, peak);
+  std::printf("then: largest free block of the address space %.0f MB, a prepared picture's budget %.0f MB\n",
+              freeBlock, budget);
   RecordProperty("read_ratio", std::to_string(Median(read) / base));
   RecordProperty("cold_ratio", std::to_string(Median(cold) / base));
   EXPECT_TRUE(boxes.empty());

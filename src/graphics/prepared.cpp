@@ -30,7 +30,9 @@ uint64_t PixelBytes(TGraphic& graphic) {
 }  // namespace
 
 uint64_t TPicturePreparer::DefaultBudget() {
-  return std::min<uint64_t>(kMaxBudget, platform::LargestFreeBlock() / 4);
+  // Half the largest free block: once a prepared picture is mapped there, a picture of the same
+  // size that the person opens meanwhile still finds its bytes in one piece.
+  return std::min<uint64_t>(kMaxBudget, platform::LargestFreeBlock() / 2);
 }
 
 TPicturePreparer::TPicturePreparer(uint64_t budget) : budget_(budget), thread_([this] { Run(); }) {}
@@ -65,7 +67,7 @@ bool TPicturePreparer::Busy() const {
                      [](const EntryPtr& e) { return e->What == State::kWaiting; });
 }
 
-std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64_t& bytes,
+std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64_t budget, uint64_t& bytes,
                                                  std::exception_ptr& fault) {
   try {
     // Called off, the plug-in is asked to stop at its next progress call, which keeps its helper
@@ -76,14 +78,16 @@ std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64
     // Reading a bitmap, decoding run-length data and copying a block stop at the next strip.
     const TCallOffScope callOff(callOff_);
     // A picture whose block alone passes the budget is refused before it is mapped.
-    const spirun::TThreadPictureLimit limit(Budget());
+    const spirun::TThreadPictureLimit limit(budget);
     std::unique_ptr<TGraphic> graphic = NewGraphicFor(name);
     graphic->OnProgress = [this](TObject*, TProgressStage, uint8_t, bool, TRect&, const std::string&) {
       if (callOff_.load()) throw EAbort("");
     };
     graphic->LoadFile(name);
+    // Measured against the budget from before the load: asked now, the address space would
+    // count this picture's own mapping against it.
     bytes = PixelBytes(*graphic);
-    if (bytes > Budget()) return nullptr;
+    if (bytes > budget) return nullptr;
     return graphic;
   } catch (const ESPIPluginFault&) {
     // Kept for the step onto the file: asking the plug-in again would fault again, after as
@@ -122,8 +126,9 @@ void TPicturePreparer::Run() {
     const platform::FileStamp stamp = platform::StampOf(next->Name);
     uint64_t bytes = 0;
     std::exception_ptr fault;
-    const bool within = stamp.Valid() && uint64_t(stamp.Size) <= Budget();
-    std::unique_ptr<TGraphic> graphic = within ? Load(next->Name, bytes, fault) : nullptr;
+    const uint64_t budget = Budget();
+    const bool within = stamp.Valid() && uint64_t(stamp.Size) <= budget;
+    std::unique_ptr<TGraphic> graphic = within ? Load(next->Name, budget, bytes, fault) : nullptr;
 
     lock.lock();
     if (callOff_ || Find(next->Name) != next) {

@@ -26,8 +26,8 @@ class TPicturePreparer {
  public:
   // How many pictures are held prepared at the most (beside the one shown).
   static constexpr size_t kHeld = 2;
-  // The largest picture prepared: 256 MB of pixels, or a quarter of the largest free block of
-  // the address space (a picture needs its bytes in one piece).
+  // The largest picture prepared: 256 MB of pixels, or half the largest free block of the
+  // address space (a picture needs its bytes in one piece).
   static uint64_t DefaultBudget();
 
   // `budget`: the pixel bytes a prepared picture may hold at the most (0: DefaultBudget(), asked
@@ -86,7 +86,8 @@ class TPicturePreparer {
   void Run();
   // Loads one picture in the calling thread; none when it fails (with `fault` set when a plug-in
   // faulted) or passes the budget.
-  std::unique_ptr<TGraphic> Load(const std::string& name, uint64_t& bytes, std::exception_ptr& fault);
+  std::unique_ptr<TGraphic> Load(const std::string& name, uint64_t budget, uint64_t& bytes,
+                                 std::exception_ptr& fault);
   // Under lock_: drops every entry that is not ready, calling off the running one, and waits
   // until the thread has let go of it (and of its picture), calling `wait` as Take does.
   void StopWork(std::unique_lock<std::mutex>& lock, const std::function<bool()>& wait);
