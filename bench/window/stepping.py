@@ -43,7 +43,8 @@ def main():
     for name in ('ifwic.spi', 'ifwic.sph', 'korspi32.exe', 'korspi64.exe'):
         if os.path.exists(os.path.join(build, 'bin', name)):
             shutil.copy2(os.path.join(build, 'bin', name), here)
-    env = dict(os.environ, KOR_PHOTOS='Z:' + photos.replace('/', '\\'), KOR_PACE=pace)
+    env = dict(os.environ, KOR_PHOTOS='Z:' + photos.replace('/', '\\'), KOR_PACE=pace,
+               KOR_VIEWER='Z:' + os.path.join(build, 'bin', 'Korvale2.exe').replace('/', '\\'))
     subprocess.run([os.path.join(ROOT, 'scripts', 'wine-run'), os.path.join(here, 'bench_stepping.exe')],
                    env=env, check=True)
 
