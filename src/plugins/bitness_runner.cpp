@@ -36,6 +36,14 @@ int TBitnessRunner::SideOf(const std::string& fileName) {
   return side;
 }
 
+int TBitnessRunner::Starts() {
+  const std::lock_guard<std::mutex> lock(lock_);
+  int starts = 0;
+  for (const Side& s : sides_)
+    if (auto* helper = dynamic_cast<THelperRunner*>(s.Held.get())) starts += helper->Starts();
+  return starts;
+}
+
 spirun::Runner* TBitnessRunner::RunnerOf(int side) {
   const std::lock_guard<std::mutex> lock(lock_);
   Side& s = sides_[side];

@@ -30,6 +30,9 @@ class TBitnessRunner : public Runner {
   // The runner of the program: helpers beside it, one per bitness.
   static std::unique_ptr<TBitnessRunner> Default();
 
+  // How many helper processes were started so far, of both bitnesses (benchmarks count them).
+  int Starts();
+
   std::string Unrunnable(const std::string& fileName) override;
   // The helper of the program's own bitness that could not be started, or one of the other
   // bitness whose file is missing (a broken installation); a helper that is there but cannot
