@@ -21,6 +21,7 @@
 #include "graphics/prepared.h"
 #include "picture/picture.h"
 #include "platform/localmem.h"
+#include "platform/text.h"
 #include "plugins/bitness_runner.h"
 
 namespace {
@@ -70,7 +71,8 @@ double ColdStart(const std::wstring& viewer, const std::wstring& picture, double
     found.w = nullptr;
     ::EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&found));
     if (found.w && shown < 0) shown = ifwic_bench::now() - t0;
-    if (found.w && ::GetWindowTextW(found.w, caption, 1024) > 0 && std::wstring(caption).find(picture) != std::wstring::npos) {
+    if (found.w && ::GetWindowTextW(found.w, caption, 1024) > 0 &&
+        std::wstring(caption).find(picture) != std::wstring::npos) {
       ::RedrawWindow(found.w, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
       DWORD_PTR result = 0;
       ::SendMessageTimeoutW(found.w, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result);
@@ -84,13 +86,6 @@ double ColdStart(const std::wstring& viewer, const std::wstring& picture, double
   ::CloseHandle(pi.hThread);
   ::CloseHandle(pi.hProcess);
   return t;
-}
-
-std::wstring Wide(const std::string& s) {
-  std::wstring w(s.size() + 1, L'\0');
-  w.resize(static_cast<size_t>(::MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &w[0], static_cast<int>(w.size()))));
-  if (!w.empty()) w.pop_back();
-  return w;
 }
 
 // The plug-in helpers started so far by this process.
@@ -194,7 +189,7 @@ TEST_F(SteppingBench, PreparedAndColdStepsAgainstTheCodecAlone) {
   if (const char* viewer = std::getenv("KOR_VIEWER")) {
     for (int i = 0; i < 3; ++i) {
       double shown = -1;
-      starts.push_back(ColdStart(Wide(viewer), Wide(dir + "p" + std::to_string(files - 1 - i) + ".png"), shown));
+      starts.push_back(ColdStart(platform::AnsiToWide(viewer), platform::AnsiToWide(dir + "p" + std::to_string(files - 1 - i) + ".png"), shown));
       windows.push_back(shown);
       EXPECT_GT(starts.back(), 0) << "cold start " << i;
     }

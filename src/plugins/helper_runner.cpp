@@ -119,7 +119,7 @@ std::string THelperRunner::Unrunnable(const std::string&) {
   // started but failed later on is a fault of the call that meets it, not of the helper.  A
   // helper that could not be started is not tried again for every plug-in of a folder.
   if (call.Refused() || channel_.Up()) return std::string();
-  if (!channel_.StartFailed() && channel_.Ensure()) return std::string();
+  if (!channel_.StartFailed()) channel_.Ensure();
   if (!channel_.StartFailed()) return std::string();
   return Format(msg::kHelperCannotStart, {text::ExtractFileName(channel_.HelperPath())});
 }

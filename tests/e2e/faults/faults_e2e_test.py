@@ -43,6 +43,9 @@ import viewer_e2e_test as e2e  # noqa: E402
 from decode_e2e_test import bmp, kvp  # noqa: E402
 from susie_folder import SusieFolderMixin, windows_path  # noqa: E402
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(HERE)))
+from wine_bitness import bits_of, runs  # noqa: E402
+
 INSERT, DELETE, ESCAPE = 0x2D, 0x2E, 0x1B
 # Switches of a KVP1 picture: the misbehaving plug-ins' trap, and kvpdec.spi's refusal.
 FAULT_TRAP, KVP_REFUSE = 0x8000, 0x0400
@@ -208,7 +211,7 @@ class ViewerLivesThroughMisbehavingPlugins(SusieFolderMixin, unittest.TestCase):
         # its attempt is korconv's test: here a crashing .kvp plug-in would list every .kvp twice.)
         if not OPTIONS.other:
             self.skipTest("no build of the other bitness")
-        if not other_bitness_runs():
+        if not runs(self.env["WINEPREFIX"], 96 - bits_of(e2e.ARGS.exe)):
             self.skipTest("the other bitness cannot run here (a 32-bit prefix, or no 32-bit program support)")
         shutil.copy(OPTIONS.kvpdec, os.path.join(self.plugins, "own.spi"))
         shutil.copy(os.path.join(OPTIONS.other, "spi", "decode", "kvp_png.spi"),
@@ -266,16 +269,6 @@ class ViewerLivesThroughMisbehavingPlugins(SusieFolderMixin, unittest.TestCase):
             if not running or time.time() > end:
                 return running
             time.sleep(0.5)
-
-
-def other_bitness_runs():
-    """Whether plug-ins of the other bitness than the viewer's can run in its prefix: a 64-bit
-    prefix runs both where this machine runs 32-bit programs; a 32-bit prefix is a 32-bit Windows."""
-    with open(os.path.join(os.path.dirname(os.path.dirname(e2e.ARGS.exe)), "wineprefix", "system.reg"),
-              encoding="utf-8", errors="replace") as f:
-        if "#arch=win64" not in f.read(4096):
-            return False
-    return subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True).returncode == 0
 
 
 def main():

@@ -21,7 +21,9 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from korconv_faults_test import KEY, TRAP, bits_of, kvp  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+from korconv_faults_test import KEY, TRAP, kvp  # noqa: E402
+from wine_bitness import bits_of, runs  # noqa: E402
 
 KORCONV = OWN = OTHER = None
 RUNNER = []
@@ -45,18 +47,11 @@ def prefix():
 
 def other_reason():
     """Why the other bitness cannot run here, as korconv says it; None when it can."""
-    if OTHER_BITS == 64:
-        # The 32-bit edition's own prefix is a 32-bit Windows; a 64-bit one runs both.
-        with open(os.path.join(prefix(), "system.reg"), encoding="utf-8", errors="replace") as f:
-            if "#arch=win64" in f.read(4096):
-                return None
+    if runs(prefix(), OTHER_BITS):
+        return None
+    if OTHER_BITS == 64:  # a 32-bit prefix is a 32-bit Windows
         return "64ビットのプラグインはこのシステムでは実行できません"
-    # Wine's 32-bit loader needs the kernel's support for 32-bit programs.
-    try:
-        runs = subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True).returncode == 0
-    except OSError:
-        runs = False
-    return None if runs else "プラグインヘルパー korspi32.exe を起動できません"
+    return "プラグインヘルパー korspi32.exe を起動できません"
 
 
 class Bitness(unittest.TestCase):

@@ -14,6 +14,9 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+from wine_bitness import bits_of  # noqa: E402
+
 KORCONV = SPI = None
 RUNNER = []
 KEY = r"Software\Dorvenik\Susie\Plug-in"
@@ -24,14 +27,6 @@ FAULTY = ["fault_null", "fault_heap", "fault_stack", "fault_endless", "fault_exi
 
 def core_path(host):
     return ("Z:" + host if RUNNER else host).replace("/", "\\")
-
-
-def bits_of(path):
-    """The bitness a Windows program's PE header says: 32 or 64."""
-    with open(path, "rb") as f:
-        head = f.read(4096)
-    pe = int.from_bytes(head[60:64], "little")
-    return {0x14C: 32, 0x8664: 64}[int.from_bytes(head[pe + 4:pe + 6], "little")]
 
 
 def kvp(width, height, switches):
