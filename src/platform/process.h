@@ -72,6 +72,9 @@ class ParentChannel {
   bool Write(const void* data, size_t count);
   // Blocks until `count` bytes arrived; false when the channel closed first.
   bool Read(void* data, size_t count);
+  // Waits up to `ms` for bytes to read: false when none came in that time (true when some came
+  // or the channel closed, which the next Read finds).
+  bool Await(int ms);
   uint64_t ParentId() const;
 
  private:

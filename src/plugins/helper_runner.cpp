@@ -34,9 +34,14 @@ const WaitHook& ThreadHook() { return t_threadHook ? *t_threadHook : Hook(); }
 // read from the block afterwards, and a bitmap may keep them there for as long as it lives.
 class TSharedPicture : public TDecodedPicture {
  public:
-  TSharedPicture(platform::SharedMemory memory, std::vector<uint8_t> info,
+  // `returned` hears of the block once it is unmapped here.
+  TSharedPicture(platform::SharedMemory memory, std::function<void()> returned, std::vector<uint8_t> info,
                  const spiproto::TPictureBlock& block, const TDecodedLayout& layout)
-      : memory_(std::make_shared<platform::SharedMemory>(std::move(memory))),
+      : memory_(new platform::SharedMemory(std::move(memory)),
+                [returned = std::move(returned)](platform::SharedMemory* m) {
+                  delete m;
+                  if (returned) returned();
+                }),
         info_(std::move(info)),
         bitsAt_(static_cast<size_t>(block.BitsAt())) {
     layout_ = layout;
@@ -52,6 +57,30 @@ class TSharedPicture : public TDecodedPicture {
   std::vector<uint8_t> info_;
   size_t bitsAt_;
 };
+
+}  // namespace
+
+void THelperRunner::TReturnedBlocks::Add(uint64_t generation, uint32_t id) {
+  std::lock_guard<std::mutex> hold(lock_);
+  blocks_.emplace_back(generation, id);
+}
+
+std::vector<uint32_t> THelperRunner::TReturnedBlocks::Take(uint64_t generation) {
+  std::lock_guard<std::mutex> hold(lock_);
+  std::vector<uint32_t> ids;
+  std::vector<std::pair<uint64_t, uint32_t>> later;
+  for (const auto& b : blocks_) {
+    if (b.first != generation) continue;
+    if (ids.size() < spiproto::kMaxReturned)
+      ids.push_back(b.second);
+    else
+      later.push_back(b);
+  }
+  blocks_.swap(later);
+  return ids;
+}
+
+namespace {
 
 std::unique_ptr<Runner>& CurrentSlot() {
   static std::unique_ptr<Runner> runner;
@@ -255,6 +284,7 @@ int32_t THelperRunner::GetPicture(ModuleId id, bool preview, const Input& input,
   request.Path = *path;
   request.Preview = preview;
   if (!InputFields(input, request.Input)) return SPI_NO_MEMORY;
+  request.Returned = returned_->Take(channel_.Generation());
   spiproto::PictureDone done;
   const Progress relay = progress ? progress : Progress([](int32_t, int32_t) { return 0; });
   if (!Ask(request, entry, &relay, done, fault)) return SPI_INTERNAL_ERROR;
@@ -266,9 +296,11 @@ int32_t THelperRunner::GetPicture(ModuleId id, bool preview, const Input& input,
     return done.Value;
   }
   if (!done.Has || done.Value != SPI_SUCCESS) return done.Value;
-  // Over this thread's limit, the block is never mapped; the helper drops it at the next request.
-  if (done.Block.Valid(spiproto::kMaxBlockBytes) && done.Block.MappedBytes > t_pictureLimit)
+  // Over this thread's limit, the block is never mapped and goes back to the helper at once.
+  if (done.Block.Valid(spiproto::kMaxBlockBytes) && done.Block.MappedBytes > t_pictureLimit) {
+    if (done.BlockId) returned_->Add(channel_.Generation(), done.BlockId);
     return SPI_NO_MEMORY;
+  }
   if (!TakePicture(done, picture)) channel_.Broken(fault, entry);
   return picture ? done.Value : SPI_INTERNAL_ERROR;
 }
@@ -284,7 +316,13 @@ bool THelperRunner::TakePicture(const spiproto::PictureDone& done,
   std::vector<uint8_t> info;
   TDecodedLayout layout;
   if (!spiproto::TakeInfo(done.Block, t_pictureLimit, image.Data(), image.Size(), info, layout)) return false;
-  picture = std::make_unique<TSharedPicture>(std::move(image), std::move(info), done.Block, layout);
+  std::function<void()> returned;
+  if (done.BlockId)
+    returned = [blocks = returned_, generation = channel_.Generation(), id = done.BlockId] {
+      blocks->Add(generation, id);
+    };
+  picture = std::make_unique<TSharedPicture>(std::move(image), std::move(returned), std::move(info),
+                                             done.Block, layout);
   return true;
 }
 

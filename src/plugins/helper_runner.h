@@ -145,6 +145,22 @@ class THelperRunner : public Runner {
   void PayOwed();
   void ReleaseHeld(ModuleId id);
 
+  // The blocks of pictures the program no longer maps, numbered by the helper that made them:
+  // a picture's block goes in here when its last holder lets it go (on any thread), and the next
+  // picture request hands the running helper's back, so that it writes into pages already there
+  // instead of fresh ones.
+  class TReturnedBlocks {
+   public:
+    void Add(uint64_t generation, uint32_t id);
+    // The numbers of `generation`'s blocks (at most spiproto::kMaxReturned); the others are
+    // dropped: their helper has ended.
+    std::vector<uint32_t> Take(uint64_t generation);
+
+   private:
+    std::mutex lock_;
+    std::vector<std::pair<uint64_t, uint32_t>> blocks_;
+  };
+
   std::mutex callLock_;
   std::atomic<std::thread::id> caller_{};  // the thread holding callLock_
   THelperChannel channel_;
@@ -169,6 +185,7 @@ class THelperRunner : public Runner {
   uint64_t dataId_ = 0;
   uint64_t dataLentTo_ = 0;  // the helper generation holding a token of it
   uint64_t dataToken_ = 0;
+  std::shared_ptr<TReturnedBlocks> returned_ = std::make_shared<TReturnedBlocks>();
 };
 
 }  // namespace spirun

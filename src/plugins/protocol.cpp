@@ -97,6 +97,10 @@ struct Out {
     w.U32(static_cast<uint32_t>(pairs.size()));
     for (const auto& p : pairs) w.Str(p.first).Str(p.second);
   }
+  void operator()(const std::vector<uint32_t>& ids) {
+    w.U32(static_cast<uint32_t>(ids.size()));
+    for (uint32_t id : ids) w.U32(id);
+  }
 };
 
 struct In {
@@ -124,6 +128,15 @@ struct In {
       pairs.emplace_back(std::move(a), std::move(b));
     }
     if (pairs.size() != n) r.Fail();
+  }
+  void operator()(std::vector<uint32_t>& ids) {
+    const uint32_t n = r.U32();
+    ids.clear();
+    if (n > kMaxReturned) {
+      r.Fail();
+      return;
+    }
+    for (uint32_t i = 0; i < n && r.Ok(); ++i) ids.push_back(r.U32());
   }
 };
 
@@ -164,7 +177,7 @@ void Fields(PictureInfoRequest& m, Io& io) {
 }
 template <typename Io>
 void Fields(PictureRequest& m, Io& io) {
-  io(m.Path), io(m.Preview), InputOf(m.Input, io);
+  io(m.Path), io(m.Preview), InputOf(m.Input, io), io(m.Returned);
 }
 template <typename Io>
 void Fields(Loaded& m, Io& io) {
@@ -184,7 +197,7 @@ void Fields(Info& m, Io& io) {
 template <typename Io>
 void Fields(PictureDone& m, Io& io) {
   io(m.Value), io(m.Has), io(m.Token), io(m.Block.Offset), io(m.Block.InfoBytes), io(m.Block.BitsBytes),
-      io(m.Block.MappedBytes), io(m.Rejected);
+      io(m.Block.MappedBytes), io(m.BlockId), io(m.Rejected);
 }
 template <typename Io>
 void Fields(FaultReport& m, Io& io) {

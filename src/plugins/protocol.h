@@ -51,6 +51,8 @@ inline constexpr uint32_t kHeaderBytes = 12;
 // No message of ours comes near this; a longer one means the stream is broken.
 inline constexpr uint32_t kMaxPayload = 64 * 1024;
 inline constexpr uint32_t kIsSupportedHeaderBytes = 2048 + 128;
+// At most this many picture blocks are handed back in one request.
+inline constexpr uint32_t kMaxReturned = 64;
 
 class Writer {
  public:
@@ -150,6 +152,9 @@ struct PictureRequest {
   std::string Path;
   bool Preview = false;
   InputFields Input;
+  // The blocks of earlier pictures (their BlockId) that the program no longer maps: the helper
+  // may write the next pictures into them.
+  std::vector<uint32_t> Returned;
 };
 // helper -> program
 struct Loaded {
@@ -174,6 +179,9 @@ struct PictureDone {
   bool Has = false;
   uint64_t Token = 0;
   TPictureBlock Block;
+  // The block's number, handed back in a later request once the program no longer maps it; 0
+  // for a block the helper will not use again.
+  uint32_t BlockId = 0;
   // The plug-in answered with blocks that failed the checks: the helper is not trusted for
   // another call.
   bool Rejected = false;

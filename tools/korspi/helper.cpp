@@ -125,7 +125,9 @@ void Helper::Picture(const spiproto::Frame& frame) {
   spiproto::PictureDone done;
   done.Value = SPI_MEMORY_ERROR;
   std::unique_ptr<TDecodedPicture> picture;
-  if (spiproto::Decode(frame, request) && ReadInput(request.Input, input)) {
+  const bool decoded = spiproto::Decode(frame, request);
+  pool_.Request(decoded ? request.Returned : std::vector<uint32_t>());
+  if (decoded && ReadInput(request.Input, input)) {
     pictureName_ = request.Input.FileName;
     spirun::Fault fault;
     done.Value = runner_.GetPicture(
@@ -134,27 +136,29 @@ void Helper::Picture(const spiproto::Frame& frame) {
     if (fault) Fault(fault, frame.Seq);
   }
   done.Rejected = runner_.Rejected();
+  platform::SharedMemory none;
   if (done.Value != SPI_SUCCESS || !picture) {
-    AnswerPicture(done, frame.Seq, image_);
+    AnswerPicture(done, frame.Seq, none);
     return;
   }
-  // One copy: the plug-in's blocks into the BMP file image the program reads.  Every picture
-  // gets a block of its own: the program's bitmap may keep its rows as long as it lives.
+  // One copy: the plug-in's blocks into the BMP file image the program reads.  A block the
+  // program still maps is never written again: its bitmap may keep the rows as long as it lives.
   const TDecodedLayout layout = picture->Layout();
   const spiproto::TPictureBlock block = spiproto::TPictureBlock::For(layout);
+  platform::SharedMemory* image = nullptr;
   if (block.Valid(spiproto::kMaxBlockBytes))
-    image_ = platform::SharedMemory::Create(static_cast<size_t>(block.MappedBytes));
-  if (!image_) {
+    image = pool_.Lend(static_cast<size_t>(block.MappedBytes), done.BlockId);
+  if (!image) {
     done.Value = SPI_NO_MEMORY;
-    AnswerPicture(done, frame.Seq, image_);
+    AnswerPicture(done, frame.Seq, none);
     return;
   }
-  WriteFileImage(layout, picture->Info(), picture->Bits(), image_.Data() + block.Offset);
+  WriteFileImage(layout, picture->Info(), picture->Bits(), image->Data() + block.Offset);
   picture.reset();
   done.Has = true;
-  done.Token = image_.Lend(platform::PeerProcess{});
+  done.Token = image->Lend(platform::PeerProcess{});
   done.Block = block;
-  AnswerPicture(done, frame.Seq, image_);
+  AnswerPicture(done, frame.Seq, *image);
 }
 
 int Helper::Run() {
@@ -165,6 +169,9 @@ int Helper::Run() {
     const spiproto::FrameReader::Status status = frames.Next(frame);
     if (status == spiproto::FrameReader::kBroken) return 2;
     if (status == spiproto::FrameReader::kPartial) {
+      // No request for a while: the person looks at a picture, and the blocks kept for the
+      // next ones go.
+      if (frames.Empty() && pool_.Holding() && !channel_.Await(TBlockPool::kIdleMs)) pool_.LetGo();
       // The header first, then the rest of the frame it announces, never past it.
       if (!channel_.Read(buffer, spiproto::kHeaderBytes)) return 0;
       frames.Append(buffer, spiproto::kHeaderBytes);
@@ -181,8 +188,9 @@ int Helper::Run() {
       }
       continue;
     }
-    // The program has taken the last picture over by now.
-    image_.Reset();
+    // The program has taken the last picture over by now; a picture request says so itself,
+    // with the blocks it hands back.
+    if (frame.Type != spiproto::kPicture) pool_.Request(std::vector<uint32_t>());
     switch (frame.Type) {
       case spiproto::kHello: {
         spiproto::Hello hello;

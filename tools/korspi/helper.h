@@ -1,8 +1,8 @@
 // korspi's work: it takes the program's requests from its channel, runs each call into a plug-in
 // through the in-process runner, checks each picture before handing it over, copies it once into
-// a block of shared memory as the picture-block contract describes it, and frees the plug-in's
-// blocks itself.  A fault it catches is reported and ends it: nothing of a plug-in that stopped
-// half-way is trusted for another call.
+// a block of shared memory as the picture-block contract describes it (a block the program
+// handed back when one fits, block_pool.h), and frees the plug-in's blocks itself.  A fault it catches is
+// reported and ends it: nothing of a plug-in that stopped half-way is trusted for another call.
 #ifndef KORVALE_TOOLS_KORSPI_HELPER_H
 #define KORVALE_TOOLS_KORSPI_HELPER_H
 
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "block_pool.h"
 #include "platform/process.h"
 #include "platform/shmem.h"
 #include "plugins/protocol.h"
@@ -58,7 +59,7 @@ class Helper {
   std::map<std::string, spirun::ModuleId> reloaded_;            // loaded for a call
   platform::SharedMemory data_;
   uint64_t dataId_ = 0;
-  platform::SharedMemory image_;  // the last picture, kept until the next request
+  TBlockPool pool_;  // the blocks of the pictures lent
   std::string pictureName_;
 };
 

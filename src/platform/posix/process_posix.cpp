@@ -194,6 +194,15 @@ bool ParentChannel::Read(void* data, size_t count) {
   return true;
 }
 
+bool ParentChannel::Await(int ms) {
+  pollfd in{impl_->in, POLLIN, 0};
+  int n;
+  do {
+    n = ::poll(&in, 1, ms);
+  } while (n < 0 && errno == EINTR);
+  return n != 0;
+}
+
 uint64_t ParentChannel::ParentId() const { return static_cast<uint64_t>(impl_->parent); }
 
 std::string FaultCodeText(uint32_t code) {

@@ -278,6 +278,17 @@ bool ParentChannel::Read(void* data, size_t count) {
   });
 }
 
+bool ParentChannel::Await(int ms) {
+  // An anonymous pipe cannot be waited on: it is looked into every 20 ms.
+  const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(ms > 0 ? ms : 0);
+  for (;;) {
+    DWORD available = 0;
+    if (!::PeekNamedPipe(impl_->in, nullptr, 0, nullptr, &available, nullptr) || available > 0) return true;
+    if (::GetTickCount64() >= end) return false;
+    ::Sleep(20);
+  }
+}
+
 // The program hands the helper handles already made in the helper's own process.
 uint64_t ParentChannel::ParentId() const { return ::GetCurrentProcessId(); }
 

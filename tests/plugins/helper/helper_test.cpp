@@ -1,5 +1,6 @@
 // The plug-in runner of the program: every call goes to the korspi helper.  Pictures come back
-// whole through shared memory (from files, from memory, past a MacBinary header), progress is
+// whole through shared memory (from files, from memory, past a MacBinary header, in blocks
+// handed back and written again), progress is
 // relayed, and every way a plug-in can misbehave costs only its attempt: a later plug-in still
 // decodes the file, and when none does, the error names the one that faulted.
 #include <gtest/gtest.h>
@@ -95,6 +96,23 @@ TEST_F(Helper, PicturesComeBackWholeFromFilesMemoryAndPastAMacBinaryHeader) {
   TSPIBitmap fromFile;
   fromFile.LoadFile(dir.Write("mac.kvp", top.File(true)));
   ExpectPicture(fromFile, top);
+
+  // The block of a picture let go is written again for a later picture that fits in it; a
+  // picture still held keeps its block to itself.  (Both pictures take blocks of one size.)
+  Kvp wide, tall;
+  wide.width = tall.height = 16;
+  wide.height = tall.width = 8;
+  const std::string wideName = dir.Write("wide.kvp", wide.File());
+  const std::string tallName = dir.Write("tall.kvp", tall.File());
+  auto held = std::make_unique<TSPIBitmap>();
+  held->LoadFile(wideName);
+  for (int i = 0; i < 4; ++i) {
+    auto next = std::make_unique<TSPIBitmap>();
+    next->LoadFile(i % 2 ? wideName : tallName);
+    ExpectPicture(*held, i % 2 ? tall : wide);
+    held = std::move(next);
+  }
+  ExpectPicture(*held, wide);
   EXPECT_EQ(runner_->Starts(), 1);
 }
 
