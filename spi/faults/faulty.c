@@ -10,6 +10,9 @@
      FAULT_HEAP         GetPicture overruns a heap block, then frees it twice
      FAULT_STACK        GetPicture recurses until the stack is gone
      FAULT_ENDLESS      GetPicture never returns and never reports progress
+     FAULT_SLOW         GetPicture never finishes: it works 1 s without a word (as a codec that
+                        decodes a whole picture in one call), then reports progress every 20 ms
+                        and stops (answering 1, aborted) as soon as the callback asks
      FAULT_EXIT         GetPicture ends the process (exit code 7)
      FAULT_SAME_BLOCK   GetPicture returns 0 with one block as both the info and the bits
      FAULT_LOAD         loading the library crashes (DllMain / the library's constructor)
@@ -192,6 +195,15 @@ FAULT_EXPORT int32_t SPI_CALL GetPicture(const char* buf, spi_len_t len, uint32_
   return Recurse(NULL, 0);
 #elif defined(FAULT_ENDLESS)
   for (;;) g_zero = g_zero;
+#elif defined(FAULT_SLOW)
+  for (int32_t done = 0;; ++done) {
+    if (done >= 50 && progress && progress(done % 100, 100, lData)) return SPI_ABORT;
+#if defined(_WIN32)
+    Sleep(20);
+#else
+    usleep(20000);
+#endif
+  }
 #elif defined(FAULT_EXIT)
 #if defined(_WIN32)
   ExitProcess(7);

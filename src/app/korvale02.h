@@ -103,9 +103,13 @@ class TForm1 : public TForm {
   // Prepares the pictures the person will most likely ask for next: the next one in the
   // direction of the last step, then the one on the other side.
   void PrepareNeighbours();
+  // One step through the folder, wrapping around: 1 forward, -1 back.
+  void Step(int32_t direction);
   std::string commandLine_;
   std::unique_ptr<TPicturePreparer> preparer_;
   int32_t direction_ = 1;    // of the last step: 1 forward, -1 back
+  bool stepping_ = false;    // a step (not an open) is showing its picture
+  bool hurried_ = false;     // the last step came before its neighbours were prepared
   bool busyCursor_ = false;  // a load the person waits for shows the busy cursor
   // The file of the picture shown, as it was when the picture was read.
   std::string shownName_;

@@ -53,6 +53,9 @@ void TForm1::OpenPicture(const std::string& name) {
 
 void TForm1::ShowPicture(const std::string& name) {
   if (!preparer_) preparer_ = std::make_unique<TPicturePreparer>();
+  // A step taken while the last one's neighbours are still being prepared: the person pages
+  // faster than pictures are decoded.
+  hurried_ = stepping_ && preparer_->Working();
   toolkit::TLoadWait wait(busyCursor_);
   // Prepared (or being prepared: then waited for, with the window alive) ...
   platform::FileStamp stamp;
@@ -87,8 +90,10 @@ void TForm1::PrepareNeighbours() {
   if (count > 1 && i >= 0 && i < count && !CurrentFolder.empty()) {
     const TStringList& items = FileListBox1->Items();
     const auto at = [&](int32_t k) { return CurrentFolder + items[((k % count) + count) % count]; };
+    // Paging quickly, the two pictures ahead are prepared (at once, on two cores); otherwise
+    // the next one and the one stepped away from.
     names.push_back(at(i + direction_));
-    names.push_back(at(i - direction_));
+    names.push_back(at(hurried_ ? i + 2 * direction_ : i - direction_));
   }
   preparer_->Prepare(names);
 }
@@ -140,19 +145,21 @@ void TForm1::Action5Execute(TObject*) {
   if (SaveDialog1->Execute(Handle())) SavePicture(SaveDialog1->FileName);
 }
 
-void TForm1::Action1Execute(TObject*) {
-  direction_ = 1;
-  const int32_t i = FileListBox1->ItemIndex();
-  FileListBox1->SetItemIndex(i + 1 < FileListBox1->Count() ? i + 1 : 0);
+void TForm1::Step(int32_t direction) {
+  direction_ = direction;
+  const int32_t i = FileListBox1->ItemIndex(), count = FileListBox1->Count();
+  FileListBox1->SetItemIndex(direction > 0 ? (i + 1 < count ? i + 1 : 0) : (i <= 0 ? count - 1 : i - 1));
+  stepping_ = true;
+  struct Stepped {
+    bool& on;
+    ~Stepped() { on = false; }
+  } stepped{stepping_};
   OpenPicture(CurrentFolder + FileListBox1->Items()[FileListBox1->ItemIndex()]);
 }
 
-void TForm1::Action6Execute(TObject*) {
-  direction_ = -1;
-  const int32_t i = FileListBox1->ItemIndex();
-  FileListBox1->SetItemIndex(i <= 0 ? FileListBox1->Count() - 1 : i - 1);
-  OpenPicture(CurrentFolder + FileListBox1->Items()[FileListBox1->ItemIndex()]);
-}
+void TForm1::Action1Execute(TObject*) { Step(1); }
+
+void TForm1::Action6Execute(TObject*) { Step(-1); }
 
 void TForm1::FormMouseWheelDown(TObject* Sender, TShiftState, TPoint, bool&) { Action1Execute(Sender); }
 

@@ -11,6 +11,7 @@
 #include "picture/picture.h"
 #include "platform/localmem.h"
 #include "platform/process.h"
+#include "plugins/bitness_runner.h"
 #include "plugins/helper_runner.h"
 #include "rtl/exceptions.h"
 
@@ -35,16 +36,25 @@ uint64_t TPicturePreparer::DefaultBudget() {
   return std::min<uint64_t>(kMaxBudget, platform::LargestFreeBlock() / 2);
 }
 
-TPicturePreparer::TPicturePreparer(uint64_t budget) : budget_(budget), thread_([this] { Run(); }) {}
+TPicturePreparer::TPicturePreparer(uint64_t budget) : budget_(budget) {
+  // One thread a core, as many as pictures are held.
+  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const size_t count = std::min(cores, kHeld);
+  for (size_t i = 0; i < count; ++i) {
+    workers_.push_back(std::make_unique<Worker>());
+    workers_.back()->Lane = static_cast<int>(i) + 1;
+  }
+  for (auto& w : workers_) w->Thread = std::thread([this, worker = w.get()] { Run(*worker); });
+}
 
 TPicturePreparer::~TPicturePreparer() {
   {
     const std::lock_guard<std::mutex> lock(lock_);
     quit_ = true;
-    callOff_ = true;
+    for (auto& w : workers_) w->CallOff = true;
   }
   changed_.notify_all();
-  thread_.join();
+  for (auto& w : workers_) w->Thread.join();
 }
 
 TPicturePreparer::EntryPtr TPicturePreparer::Find(const std::string& name) const {
@@ -55,33 +65,44 @@ TPicturePreparer::EntryPtr TPicturePreparer::Find(const std::string& name) const
 
 uint64_t TPicturePreparer::Budget() const { return budget_ ? budget_ : DefaultBudget(); }
 
-void TPicturePreparer::CallOff() {
-  if (callOff_) return;
-  callOffAt_ = platform::MonotonicMs();  // before the flag, which the waiting thread reads first
-  callOff_ = true;
+void TPicturePreparer::CallOff(Worker& worker) {
+  if (worker.CallOff) return;
+  worker.CallOffAt = platform::MonotonicMs();  // before the flag, which the waiting thread reads first
+  worker.CallOff = true;
+}
+
+void TPicturePreparer::CallOff(const EntryPtr& keep) {
+  for (auto& w : workers_)
+    if (w->Running && w->Running != keep) CallOff(*w);
+}
+
+bool TPicturePreparer::Running() const {
+  return std::any_of(workers_.begin(), workers_.end(),
+                     [](const std::unique_ptr<Worker>& w) { return w->Running != nullptr; });
 }
 
 bool TPicturePreparer::Busy() const {
-  if (running_) return true;
+  if (Running()) return true;
   return std::any_of(entries_.begin(), entries_.end(),
                      [](const EntryPtr& e) { return e->What == State::kWaiting; });
 }
 
-std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64_t budget, uint64_t& bytes,
-                                                 std::exception_ptr& fault) {
+std::unique_ptr<TGraphic> TPicturePreparer::Load(Worker& worker, const std::string& name, uint64_t budget,
+                                                 uint64_t& bytes, std::exception_ptr& fault) {
   try {
-    // Called off, the plug-in is asked to stop at its next progress call, which keeps its helper
-    // for the calls after it; one that does not stop within kGraceMs is abandoned, and its
-    // helper ended.
-    const spirun::TThreadWaitHook hook(
-        [this] { return !callOff_.load() || platform::MonotonicMs() - callOffAt_.load() < kGraceMs; });
+    // Called off, the plug-in is asked to stop at its next progress call; one that does not
+    // stop within kGraceMs is left to finish in its helper, which this thread's next call waits
+    // for (the calls of the window go to helpers of their own meanwhile).
+    const spirun::TThreadWaitHook hook([&worker] {
+      return !worker.CallOff.load() || platform::MonotonicMs() - worker.CallOffAt.load() < kGraceMs;
+    });
     // Reading a bitmap, decoding run-length data and copying a block stop at the next strip.
-    const TCallOffScope callOff(callOff_);
+    const TCallOffScope callOff(worker.CallOff);
     // A picture whose block alone passes the budget is refused before it is mapped.
     const spirun::TThreadPictureLimit limit(budget);
     std::unique_ptr<TGraphic> graphic = NewGraphicFor(name);
-    graphic->OnProgress = [this](TObject*, TProgressStage, uint8_t, bool, TRect&, const std::string&) {
-      if (callOff_.load()) throw EAbort("");
+    graphic->OnProgress = [&worker](TObject*, TProgressStage, uint8_t, bool, TRect&, const std::string&) {
+      if (worker.CallOff.load()) throw EAbort("");
     };
     graphic->LoadFile(name);
     // Measured against the budget from before the load: asked now, the address space would
@@ -100,7 +121,8 @@ std::unique_ptr<TGraphic> TPicturePreparer::Load(const std::string& name, uint64
   }
 }
 
-void TPicturePreparer::Run() {
+void TPicturePreparer::Run(Worker& worker) {
+  const spirun::TThreadLane lane(worker.Lane);
   std::unique_lock<std::mutex> lock(lock_);
   for (;;) {
     EntryPtr next;
@@ -116,8 +138,8 @@ void TPicturePreparer::Run() {
     });
     if (quit_) return;
     next->What = State::kRunning;
-    running_ = next;
-    callOff_ = false;
+    worker.Running = next;
+    worker.CallOff = false;
     lock.unlock();
 
     // The stamp is taken before the file is read: a change made while it is read shows.
@@ -128,10 +150,10 @@ void TPicturePreparer::Run() {
     std::exception_ptr fault;
     const uint64_t budget = Budget();
     const bool within = stamp.Valid() && uint64_t(stamp.Size) <= budget;
-    std::unique_ptr<TGraphic> graphic = within ? Load(next->Name, budget, bytes, fault) : nullptr;
+    std::unique_ptr<TGraphic> graphic = within ? Load(worker, next->Name, budget, bytes, fault) : nullptr;
 
     lock.lock();
-    if (callOff_ || Find(next->Name) != next) {
+    if (worker.CallOff || Find(next->Name) != next) {
       // Not wanted any more: freed before the preparation counts as done, so that a load the
       // caller makes next never runs while this picture still holds its memory (and its
       // block), and without holding up the window's calls meanwhile.
@@ -145,7 +167,7 @@ void TPicturePreparer::Run() {
       next->Fault = fault;
       next->Graphic = std::move(graphic);
     }
-    running_.reset();
+    worker.Running.reset();
     changed_.notify_all();
   }
 }
@@ -154,12 +176,12 @@ void TPicturePreparer::StopWork(std::unique_lock<std::mutex>& lock, const std::f
   entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
                                 [](const EntryPtr& e) { return e->What != State::kReady; }),
                  entries_.end());
-  if (!running_) return;
+  if (!Running()) return;
   CallOff();
-  // The plug-in call or read under way stops at its next check, or is abandoned after a grace
-  // period: the window goes on meanwhile (it is being stopped already, so what `wait` answers
-  // changes nothing).
-  while (running_) {
+  // The plug-in calls or reads under way stop at their next check, or are abandoned after a
+  // grace period: the window goes on meanwhile (they are being stopped already, so what `wait`
+  // answers changes nothing).
+  while (Running()) {
     if (changed_.wait_for(lock, kWaitSlice) == std::cv_status::no_timeout || !wait) continue;
     lock.unlock();
     wait();
@@ -185,7 +207,8 @@ void TPicturePreparer::Prepare(const std::vector<std::string>& names) {
     }
     for (EntryPtr& e : entries_) {
       if (std::find(wanted.begin(), wanted.end(), e) != wanted.end()) continue;
-      if (e == running_) CallOff();
+      for (auto& w : workers_)
+        if (w->Running == e) CallOff(*w);
       dropped.push_back(std::move(e));
     }
     entries_ = std::move(wanted);
@@ -202,7 +225,7 @@ std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const 
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
                                   [&](const EntryPtr& o) { return o != e && o->What != State::kReady; }),
                    entries_.end());
-    if (running_) CallOff();
+    CallOff(e);
     changed_.notify_all();
   }
   while (e && (e->What == State::kWaiting || e->What == State::kRunning)) {
@@ -242,7 +265,8 @@ void TPicturePreparer::Keep(const std::string& name, const platform::FileStamp& 
   const std::lock_guard<std::mutex> lock(lock_);
   for (EntryPtr& o : entries_) {
     if (o->Name != name) continue;
-    if (o == running_) CallOff();
+    for (auto& w : workers_)
+      if (w->Running == o) CallOff(*w);
     replaced = std::move(o);
     o = e;
     return;
@@ -271,4 +295,9 @@ uint64_t TPicturePreparer::HeldBytes() const {
 void TPicturePreparer::WaitIdle() {
   std::unique_lock<std::mutex> lock(lock_);
   changed_.wait(lock, [&] { return !Busy(); });
+}
+
+bool TPicturePreparer::Working() const {
+  const std::lock_guard<std::mutex> lock(lock_);
+  return Busy();
 }

@@ -1,10 +1,11 @@
-// Pictures made ready before they are asked for: while a person looks at one picture, a thread
-// of ours loads the ones they will most likely ask for next (through the plug-in runner, which
-// takes one call at a time, or the bitmap class for BMP), so that stepping onto them shows them
-// at once.  A prepared picture is handed over only while its file is as it was when the
-// preparation began.  A failure is never reported while preparing: the caller reports it when
-// the person steps onto the file (by its own load, or, when a plug-in faulted on the unchanged
-// file, by raising that fault instead of making the person wait for the plug-in again).
+// Pictures made ready before they are asked for: while a person looks at one picture, threads
+// of ours load the ones they will most likely ask for next (through the plug-in runner, each
+// thread with helpers of its own, or the bitmap class for BMP), so that stepping onto them shows
+// them at once.  On a machine with two or more cores, two pictures are prepared at once.  A prepared picture
+// is handed over only while its file is as it was when the preparation began.  A failure is never reported
+// while preparing: the caller reports it when the person steps onto the file (by its own load, or, when a
+// plug-in faulted on the unchanged file, by raising that fault instead of making the person wait for the
+// plug-in again).
 #ifndef KORVALE_GRAPHICS_PREPARED_H
 #define KORVALE_GRAPHICS_PREPARED_H
 
@@ -70,6 +71,8 @@ class TPicturePreparer {
   uint64_t HeldBytes() const;
   // Waits until no preparation runs or waits to run (tests and benchmarks).
   void WaitIdle();
+  // Whether a preparation runs or waits to run.
+  bool Working() const;
 
  private:
   enum class State { kWaiting, kRunning, kReady, kFailed };
@@ -83,17 +86,29 @@ class TPicturePreparer {
   };
   using EntryPtr = std::shared_ptr<Entry>;
 
-  void Run();
+  // A thread that prepares pictures, one at a time, in plug-in helpers of its own (its lane).
+  struct Worker {
+    int Lane = 0;
+    EntryPtr Running;
+    std::atomic<bool> CallOff{false};
+    std::atomic<int64_t> CallOffAt{0};
+    std::thread Thread;
+  };
+
+  void Run(Worker& worker);
   // Loads one picture in the calling thread; none when it fails (with `fault` set when a plug-in
   // faulted) or passes the budget.
-  std::unique_ptr<TGraphic> Load(const std::string& name, uint64_t budget, uint64_t& bytes,
+  std::unique_ptr<TGraphic> Load(Worker& worker, const std::string& name, uint64_t budget, uint64_t& bytes,
                                  std::exception_ptr& fault);
   // Under lock_: drops every entry that is not ready, calling off the running one, and waits
   // until the thread has let go of it (and of its picture), calling `wait` as Take does.
   void StopWork(std::unique_lock<std::mutex>& lock, const std::function<bool()>& wait);
   EntryPtr Find(const std::string& name) const;
-  // Under lock_: calls the running preparation off (its plug-in call is first asked to stop).
-  void CallOff();
+  // Under lock_: calls the preparations off that run, but that of `keep` (their plug-in calls
+  // are first asked to stop).
+  void CallOff(const EntryPtr& keep = nullptr);
+  static void CallOff(Worker& worker);
+  bool Running() const;
   // The pixel bytes a picture may hold to be kept prepared.
   uint64_t Budget() const;
   bool Busy() const;
@@ -102,11 +117,8 @@ class TPicturePreparer {
   mutable std::mutex lock_;
   std::condition_variable changed_;
   std::vector<EntryPtr> entries_;
-  EntryPtr running_;
-  std::atomic<bool> callOff_{false};
-  std::atomic<int64_t> callOffAt_{0};
   bool quit_ = false;
-  std::thread thread_;
+  std::vector<std::unique_ptr<Worker>> workers_;
 };
 
 #endif

@@ -11,7 +11,11 @@ namespace spirun {
 namespace {
 constexpr int Index(TBitness b) { return b == TBitness::k64 ? 1 : 0; }
 constexpr TBitness BitnessAt(int side) { return side == 1 ? TBitness::k64 : TBitness::k32; }
+thread_local int t_lane = 0;
 }  // namespace
+
+TThreadLane::TThreadLane(int lane) : previous_(t_lane) { t_lane = lane > 0 ? lane : 0; }
+TThreadLane::~TThreadLane() { t_lane = previous_; }
 
 TBitnessRunner::TBitnessRunner(Factory factory) : factory_(std::move(factory)) {}
 TBitnessRunner::~TBitnessRunner() = default;
@@ -41,6 +45,8 @@ int TBitnessRunner::Starts() {
   int starts = 0;
   for (const Side& s : sides_)
     if (auto* helper = dynamic_cast<THelperRunner*>(s.Held.get())) starts += helper->Starts();
+  for (const auto& lane : lanes_)
+    if (auto* helper = dynamic_cast<THelperRunner*>(lane.second.get())) starts += helper->Starts();
   return starts;
 }
 
@@ -58,7 +64,32 @@ std::pair<spirun::Runner*, ModuleId> TBitnessRunner::Find(ModuleId id) {
   const std::lock_guard<std::mutex> lock(lock_);
   auto it = modules_.find(id);
   if (it == modules_.end()) return {nullptr, 0};
-  return {sides_[it->second.first].Held.get(), it->second.second};
+  return {sides_[it->second.Side].Held.get(), it->second.Inner};
+}
+
+std::pair<spirun::Runner*, ModuleId> TBitnessRunner::Route(ModuleId id) {
+  THelperRunner* lane = nullptr;
+  std::string path;
+  {
+    const std::lock_guard<std::mutex> lock(lock_);
+    auto it = modules_.find(id);
+    if (it == modules_.end()) return {nullptr, 0};
+    const Module& m = it->second;
+    auto* own = dynamic_cast<THelperRunner*>(sides_[m.Side].Held.get());
+    // Lanes are helpers of their own: a side run otherwise (tests) has none.
+    if (t_lane == 0 || !own) return {sides_[m.Side].Held.get(), m.Inner};
+    std::unique_ptr<spirun::Runner>& held = lanes_[{m.Side, t_lane}];
+    if (!held) {
+      auto made = std::make_unique<THelperRunner>(own->HelperProgram());
+      made->SetTimeoutMs(own->TimeoutMs());
+      made->SetKeepOnAbandon(true);
+      held = std::move(made);
+    }
+    lane = static_cast<THelperRunner*>(held.get());
+    path = m.Path;
+  }
+  const ModuleId adopted = lane->Adopt(path);
+  return {adopted ? lane : nullptr, adopted};
 }
 
 std::string TBitnessRunner::Unrunnable(const std::string& fileName) {
@@ -91,7 +122,7 @@ LoadResult TBitnessRunner::Load(const std::string& fileName, uint32_t required) 
   const std::lock_guard<std::mutex> lock(lock_);
   const ModuleId inner = r.Id;
   r.Id = next_++;
-  modules_[r.Id] = {side, inner};
+  modules_[r.Id] = Module{side, inner, fileName};
   return r;
 }
 
@@ -120,18 +151,18 @@ void* TBitnessRunner::Proc(ModuleId id, const char* name) {
 
 int32_t TBitnessRunner::IsSupported(ModuleId id, const std::string& name,
                                     const uint8_t (&header)[kHeaderBytes], int32_t offset, Fault& fault) {
-  std::pair<spirun::Runner*, ModuleId> m = Find(id);
+  std::pair<spirun::Runner*, ModuleId> m = Route(id);
   return m.first ? m.first->IsSupported(m.second, name, header, offset, fault) : 0;
 }
 
 int32_t TBitnessRunner::GetPictureInfo(ModuleId id, const Input& input, PictureInfo& info, Fault& fault) {
-  std::pair<spirun::Runner*, ModuleId> m = Find(id);
+  std::pair<spirun::Runner*, ModuleId> m = Route(id);
   return m.first ? m.first->GetPictureInfo(m.second, input, info, fault) : SPI_NOT_IMPLEMENTED;
 }
 
 int32_t TBitnessRunner::GetPicture(ModuleId id, bool preview, const Input& input, const Progress& progress,
                                    std::unique_ptr<TDecodedPicture>& picture, Fault& fault) {
-  std::pair<spirun::Runner*, ModuleId> m = Find(id);
+  std::pair<spirun::Runner*, ModuleId> m = Route(id);
   if (!m.first) {
     picture.reset();
     return SPI_NOT_IMPLEMENTED;

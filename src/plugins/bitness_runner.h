@@ -20,6 +20,22 @@
 
 namespace spirun {
 
+// While it lives, the calls about pictures of the thread that made it go to helpers of their
+// own, numbered `lane` (1 and up; 0 is the program's own helpers): work apart from what the
+// person asked for, such as preparing pictures, neither waits for the program's calls nor makes
+// them wait, and calling it off keeps its helper (the plug-in is asked to stop, and the answer
+// is taken before that lane's next call).  Identification and loads always go to lane 0.
+class TThreadLane {
+ public:
+  explicit TThreadLane(int lane);
+  ~TThreadLane();
+  TThreadLane(const TThreadLane&) = delete;
+  TThreadLane& operator=(const TThreadLane&) = delete;
+
+ private:
+  int previous_;
+};
+
 class TBitnessRunner : public Runner {
  public:
   // Makes the runner of a bitness (k32 or k64); null when that bitness has none here.
@@ -60,11 +76,20 @@ class TBitnessRunner : public Runner {
   spirun::Runner* RunnerOf(int side);
   // The side and its module of one of ours; null runner when the module is unknown.
   std::pair<spirun::Runner*, ModuleId> Find(ModuleId id);
+  // The runner and module of one of ours for a call about a picture from this thread: its
+  // lane's helper, made on first need, or the side's own.
+  std::pair<spirun::Runner*, ModuleId> Route(ModuleId id);
 
+  struct Module {
+    int Side;
+    ModuleId Inner;
+    std::string Path;
+  };
   Factory factory_;
-  std::mutex lock_;  // guards the sides and the module table, never held across a call
+  std::mutex lock_;  // guards the sides, lanes and the module table, never held across a call
   Side sides_[2];
-  std::map<ModuleId, std::pair<int, ModuleId>> modules_;
+  std::map<std::pair<int, int>, std::unique_ptr<spirun::Runner>> lanes_;  // by side and lane
+  std::map<ModuleId, Module> modules_;
   std::map<std::string, int> sideOf_;
   ModuleId next_ = 1;
 };

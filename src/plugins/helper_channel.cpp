@@ -60,6 +60,14 @@ void THelperChannel::Stop() {
   child_.reset();
   control_.Reset();
   frames_.Clear();
+  owed_ = 0;
+}
+
+bool THelperChannel::TakeOwed(const WaitHook* hook, spiproto::Frame& frame, Fault& fault) {
+  const Progress stop = [](int32_t, int32_t) { return 1; };
+  if (!AwaitFrame(owed_, "", &stop, hook, frame, fault)) return false;
+  owed_ = 0;
+  return true;
 }
 
 void THelperChannel::Lost(Fault& fault, Fault::Kind kind, uint32_t code, const char* entry) {
@@ -170,7 +178,12 @@ bool THelperChannel::AwaitFrame(uint32_t seq, const char* entry, const Progress*
       lastLife = now;
     }
     if (hook && *hook && !(*hook)()) {
-      Lost(fault, Fault::kAbandoned, 0, entry);
+      if (!keepOnAbandon_) {
+        Lost(fault, Fault::kAbandoned, 0, entry);
+        return false;
+      }
+      fault = Fault{Fault::kAbandoned, 0, entry};
+      owed_ = seq;
       return false;
     }
     if (now - lastLife > timeoutMs_) {

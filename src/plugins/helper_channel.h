@@ -79,6 +79,15 @@ class THelperChannel {
   }
   // Ends the helper, the call counted as the plug-in's fault.
   void Broken(Fault& fault, const char* entry);
+
+  // Kept, the helper outlives a wait the hook abandoned: its answer is owed, and TakeOwed takes
+  // it before anything else is asked (otherwise the helper is ended on the spot).
+  void SetKeepOnAbandon(bool keep) { keepOnAbandon_ = keep; }
+  bool Owes() const { return owed_ != 0; }
+  // Waits for the owed answer as Await waits (the plug-in is asked to stop at each of its
+  // progress calls, which count as signs of life): true with it in `frame`; false when `hook`
+  // abandoned the wait again (still owed) or the helper was lost (`fault` says which).
+  bool TakeOwed(const WaitHook* hook, spiproto::Frame& frame, Fault& fault);
   // The control block shared with the running helper.
   spiproto::Control* ControlBlock() const;
 
@@ -106,6 +115,8 @@ class THelperChannel {
   uint32_t callsAtSend_ = 0;
   spiproto::FrameReader frames_;
   std::string chunk_;
+  bool keepOnAbandon_ = false;
+  uint32_t owed_ = 0;  // the request whose answer an abandoned wait left behind
 };
 
 }  // namespace spirun

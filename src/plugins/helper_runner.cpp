@@ -153,6 +153,16 @@ std::string THelperRunner::Unrunnable(const std::string&) {
   return Format(msg::kHelperCannotStart, {text::ExtractFileName(channel_.HelperPath())});
 }
 
+ModuleId THelperRunner::Adopt(const std::string& fileName) {
+  Call call(*this);
+  if (call.Refused()) return 0;
+  for (const auto& m : modules_)
+    if (m.second.generation == 0 && m.second.path == fileName) return m.first;
+  const ModuleId id = next_++;
+  modules_[id] = ModuleRef{fileName, 0};
+  return id;
+}
+
 int THelperRunner::DefaultTimeoutMs() {
   const char* v = std::getenv("KORVALE_PLUGIN_TIMEOUT_MS");
   if (v && *v) {
@@ -175,7 +185,25 @@ void THelperRunner::ForgetHelper() {
   owed_.clear();
 }
 
+bool THelperRunner::TakeOwed() {
+  while (channel_.Owes()) {
+    spiproto::Frame frame;
+    Fault fault;
+    if (!channel_.TakeOwed(&ThreadHook(), frame, fault)) {
+      // Given up again: the answer stays owed.  Lost: a fresh helper takes the next call.
+      if (fault.What == Fault::kAbandoned && channel_.Owes()) return false;
+      break;
+    }
+    // A picture nobody waits for any more: its block goes straight back.
+    spiproto::PictureDone done;
+    if (spiproto::Decode(frame, done) && done.BlockId) returned_->Add(channel_.Generation(), done.BlockId);
+  }
+  return true;
+}
+
 bool THelperRunner::Ready() {
+  owing_ = !TakeOwed();
+  if (owing_) return false;
   // The answers to loads sent ahead come first; should one of them end the helper, this call
   // goes to a fresh one.
   DropExpected();
@@ -192,7 +220,7 @@ template <typename Q, typename A>
 bool THelperRunner::Ask(const Q& request, const char* entry, const Progress* progress, A& answer,
                         Fault& fault) {
   if (!Ready()) {
-    fault = Fault{Fault::kExited, 0, entry};
+    fault = Fault{owing_ ? Fault::kAbandoned : Fault::kExited, 0, entry};
     return false;
   }
   uint32_t seq = 0;
@@ -251,8 +279,12 @@ bool THelperRunner::InputFields(const Input& input, spiproto::InputFields& field
 int32_t THelperRunner::GetPictureInfo(ModuleId id, const Input& input, PictureInfo& info, Fault& fault) {
   Call call(*this);
   const std::string* path = PathOf(id);
+  if (call.Refused() || !path) return SPI_NOT_IMPLEMENTED;
   // The data is lent to the helper that is to answer.
-  if (call.Refused() || !path || !Ready()) return SPI_NOT_IMPLEMENTED;
+  if (!Ready()) {
+    if (owing_) fault = Fault{Fault::kAbandoned, 0, "GetPictureInfo"};
+    return owing_ ? SPI_INTERNAL_ERROR : SPI_NOT_IMPLEMENTED;
+  }
   spiproto::PictureInfoRequest request;
   request.Path = *path;
   if (!InputFields(input, request.Input)) return SPI_NO_MEMORY;
@@ -279,7 +311,11 @@ int32_t THelperRunner::GetPicture(ModuleId id, bool preview, const Input& input,
     return SPI_INTERNAL_ERROR;
   }
   const std::string* path = PathOf(id);
-  if (!path || !Ready()) return SPI_NOT_IMPLEMENTED;
+  if (!path) return SPI_NOT_IMPLEMENTED;
+  if (!Ready()) {
+    if (owing_) fault = Fault{Fault::kAbandoned, 0, entry};
+    return owing_ ? SPI_INTERNAL_ERROR : SPI_NOT_IMPLEMENTED;
+  }
   spiproto::PictureRequest request;
   request.Path = *path;
   request.Preview = preview;

@@ -77,6 +77,17 @@ class THelperRunner : public Runner {
   // variable KORVALE_PLUGIN_TIMEOUT_MS gives.
   static int DefaultTimeoutMs();
   void SetTimeoutMs(int ms) { channel_.SetTimeoutMs(ms); }
+  int TimeoutMs() const { return channel_.TimeoutMs(); }
+  // The helper program this runner starts.
+  const std::string& HelperProgram() const { return channel_.HelperPath(); }
+  // A helper of work that may be called off (preparing pictures) outlives a wait its thread's
+  // hook abandoned: the plug-in is asked to stop, and its answer is taken before the next call,
+  // which waits for it (a plug-in that shows no sign of life for the time limit still costs the
+  // helper).  Otherwise an abandoned wait ends the helper at once.
+  void SetKeepOnAbandon(bool keep) { channel_.SetKeepOnAbandon(keep); }
+  // A module of the library `fileName` for calls about pictures only, which the helper loads
+  // when first asked (a helper of work apart from the program's own loads, see TThreadLane).
+  ModuleId Adopt(const std::string& fileName);
   // How many helpers were started so far (any thread may ask).
   int Starts() const { return channel_.Starts(); }
   std::string TakeMissingHelper() override;
@@ -110,11 +121,13 @@ class THelperRunner : public Runner {
   };
   struct ModuleRef {
     std::string path;
-    uint64_t generation;  // the helper that holds its reference
+    uint64_t generation;  // the helper that holds its reference; 0 for an adopted module
   };
   // A helper ready for a request, with the answers to loads sent ahead taken and the
   // references owed to it paid; false when none can be started.
   bool Ready();
+  // Takes the answer an abandoned wait left owed; false when this wait is abandoned too.
+  bool TakeOwed();
   // Sends `request` and takes its answer; false with `fault` set when the helper faulted, died,
   // hung, lied or the wait was abandoned.
   template <typename Q, typename A>
@@ -178,6 +191,7 @@ class THelperRunner : public Runner {
   std::vector<ModuleId> deferredReleases_;  // releases asked for during a call of the same thread
   ModuleId next_ = 1;
   bool missingTaken_ = false;  // the helper's failure to start was told
+  bool owing_ = false;         // the last Ready() was abandoned waiting for an owed answer
   // The data of memory attempts, copied once per source.
   platform::SharedMemory data_;
   const uint8_t* dataSource_ = nullptr;

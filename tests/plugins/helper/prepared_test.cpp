@@ -1,9 +1,11 @@
 // Pictures prepared ahead through the helper: what is handed over is the file as it is when it
 // is asked for, failures stay unreported until the file is asked for, the budget and
 // the number held are kept, and an open the caller makes itself goes ahead of a preparation,
-// even one that hangs in a plug-in, with the caller's wait called back meanwhile.
+// even one that hangs in a plug-in, with the caller's wait called back meanwhile; with the
+// program's runner, preparations run in helpers of their own, which calling them off keeps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -13,6 +15,7 @@
 #include "graphics/prepared.h"
 #include "graphics/spi_decode.h"
 #include "picture/picture.h"
+#include "plugins/bitness_runner.h"
 #include "plugins/helper_runner.h"
 #include "rtl/exceptions.h"
 
@@ -152,6 +155,52 @@ TEST_F(Prepared, AnOpenGoesAheadOfAPreparationThatHangs) {
   picture.LoadFile(goodName);
   ExpectPicture(*picture.Graphic(), good);
   EXPECT_EQ(runner_->Starts(), 3);
+}
+
+TEST_F(Prepared, PreparationsRunInHelpersOfTheirOwnAndCallingOffKeepsThem) {
+  constexpr uint32_t kTrap = 0x8000;  // makes the slow fixture work until it is asked to stop
+  // The program's runner: preparations go to helpers of their own, one a thread.
+  set_.reset();
+  auto both =
+      std::make_unique<spirun::TBitnessRunner>([](spirun::TBitness b) -> std::unique_ptr<spirun::Runner> {
+        if (b != spirun::OwnBitness()) return nullptr;
+        auto helper = std::make_unique<spirun::THelperRunner>(spirun::THelperRunner::DefaultHelperPath());
+        helper->SetTimeoutMs(1500);
+        return helper;
+      });
+  spirun::TBitnessRunner* runner = both.get();
+  spirun::SetCurrent(std::move(both));
+  Use({Fixture("kvpdec"), Core(fs::path(KOR_BINARY_DIR) / "spi" / "faults" / "fault_slow.spi")});
+  std::vector<std::string> slow, good;
+  for (int i = 0; i < 2; ++i) {
+    Kvp k = Picture(5 + i, 5, 24);
+    k.switches = kTrap;
+    slow.push_back(dir.Write("slow" + std::to_string(i) + ".kvp", k.File()));
+    good.push_back(dir.Write("good" + std::to_string(i) + ".kvp", Picture(6 + i, 4, 24).File()));
+  }
+
+  // Every preparing thread is under way in its own helper, beside the one that identified the
+  // plug-ins.
+  TPicturePreparer preparer;
+  preparer.Prepare(slow);
+  const int threads =
+      static_cast<int>(std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 2));
+  for (int i = 0; i < 1000 && runner->Starts() < 1 + threads; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(runner->Starts(), 1 + threads);
+  // The caller's own load goes ahead at once, while the preparations still run.
+  TPicture picture;
+  picture.LoadFile(good[0]);
+  ExpectPicture(*picture.Graphic(), Picture(6, 4, 24));
+  EXPECT_TRUE(preparer.Working());
+  // Called off, the plug-in is given up after a grace period: it stops at its first progress
+  // call, seconds later, in its helper, and the same helpers prepare the next pictures.
+  preparer.Prepare(good);
+  preparer.WaitIdle();
+  EXPECT_TRUE(preparer.Holds(good[0]));
+  EXPECT_TRUE(preparer.Holds(good[1]));
+  EXPECT_EQ(runner->Starts(), 1 + threads);
+  ExpectPicture(*preparer.Take(good[1], nullptr), Picture(7, 4, 24));
 }
 
 }  // namespace
