@@ -53,9 +53,9 @@ void TForm1::OpenPicture(const std::string& name) {
 
 void TForm1::ShowPicture(const std::string& name) {
   if (!preparer_) preparer_ = std::make_unique<TPicturePreparer>();
-  // A step taken while the last one's neighbours are still being prepared: the person pages
-  // faster than pictures are decoded.
-  hurried_ = stepping_ && preparer_->Working();
+  // A step onto a picture not prepared, or taken while the last one's neighbours are still
+  // being prepared: the person pages faster than pictures are decoded.
+  hurried_ = stepping_ && (preparer_->Working() || !preparer_->Holds(name));
   toolkit::TLoadWait wait(busyCursor_);
   // Prepared (or being prepared: then waited for, with the window alive) ...
   platform::FileStamp stamp;

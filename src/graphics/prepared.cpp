@@ -81,6 +81,15 @@ bool TPicturePreparer::Running() const {
                      [](const std::unique_ptr<Worker>& w) { return w->Running != nullptr; });
 }
 
+int64_t TPicturePreparer::Stagger(const Worker& worker, const Entry& entry) const {
+  if (entry.Asked || lastLoadMs_ <= 0) return 0;
+  const int64_t now = platform::MonotonicMs();
+  int64_t wait = 0;
+  for (const auto& w : workers_)
+    if (w.get() != &worker && w->Running) wait = std::max(wait, w->StartedAt + lastLoadMs_ / 2 - now);
+  return wait;
+}
+
 bool TPicturePreparer::Busy() const {
   if (Running()) return true;
   return std::any_of(entries_.begin(), entries_.end(),
@@ -137,8 +146,13 @@ void TPicturePreparer::Run(Worker& worker) {
       return false;
     });
     if (quit_) return;
+    if (const int64_t wait = Stagger(worker, *next)) {
+      changed_.wait_for(lock, std::chrono::milliseconds(wait));
+      continue;
+    }
     next->What = State::kRunning;
     worker.Running = next;
+    worker.StartedAt = platform::MonotonicMs();
     worker.CallOff = false;
     lock.unlock();
 
@@ -166,6 +180,7 @@ void TPicturePreparer::Run(Worker& worker) {
       next->What = graphic ? State::kReady : State::kFailed;
       next->Fault = fault;
       next->Graphic = std::move(graphic);
+      if (next->Graphic) lastLoadMs_ = platform::MonotonicMs() - worker.StartedAt;
     }
     worker.Running.reset();
     changed_.notify_all();
@@ -220,6 +235,7 @@ std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const 
                                                  platform::FileStamp* stamp) {
   std::unique_lock<std::mutex> lock(lock_);
   EntryPtr e = Find(name);
+  if (e) e->Asked = true;
   if (e && e->What == State::kWaiting) {
     // Asked for before its turn: it goes next, and whatever else runs or waits is dropped.
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(),

@@ -83,6 +83,7 @@ class TPicturePreparer {
     std::unique_ptr<TGraphic> Graphic;
     uint64_t Bytes = 0;
     std::exception_ptr Fault;  // failed: the plug-in's fault, if one faulted
+    bool Asked = false;        // waited for by Take
   };
   using EntryPtr = std::shared_ptr<Entry>;
 
@@ -90,6 +91,7 @@ class TPicturePreparer {
   struct Worker {
     int Lane = 0;
     EntryPtr Running;
+    int64_t StartedAt = 0;  // of Running, monotonic milliseconds
     std::atomic<bool> CallOff{false};
     std::atomic<int64_t> CallOffAt{0};
     std::thread Thread;
@@ -109,6 +111,11 @@ class TPicturePreparer {
   void CallOff(const EntryPtr& keep = nullptr);
   static void CallOff(Worker& worker);
   bool Running() const;
+  // Under lock_: how long `worker` waits before it starts on `entry`.  Two preparations started
+  // together finish together, and a person paging as fast as pictures come would wait a whole
+  // decode for every other picture; so a preparation starts half a decode (the last one's time)
+  // after the one under way, unless its picture is asked for.
+  int64_t Stagger(const Worker& worker, const Entry& entry) const;
   // The pixel bytes a picture may hold to be kept prepared.
   uint64_t Budget() const;
   bool Busy() const;
@@ -117,6 +124,7 @@ class TPicturePreparer {
   mutable std::mutex lock_;
   std::condition_variable changed_;
   std::vector<EntryPtr> entries_;
+  int64_t lastLoadMs_ = 0;  // how long the last picture prepared took
   bool quit_ = false;
   std::vector<std::unique_ptr<Worker>> workers_;
 };
