@@ -9,32 +9,34 @@
 namespace toolkit {
 
 namespace {
-bool IsInput(UINT message) {
-  return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
-         (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST);
-}
+// The messages a wait handles: all but the keyboard's and the mouse's in the window, which stay
+// queued, in order, for when the load is done (a key pressed meanwhile steps on then, once).
+constexpr UINT kHandled[][2] = {
+    {0, WM_KEYFIRST - 1}, {WM_KEYLAST + 1, WM_MOUSEFIRST - 1}, {WM_MOUSELAST + 1, 0xFFFFFFFFu}};
 
 // One pass over the queue; false when the load is to be abandoned.
 bool PumpWhileWaiting() {
   bool go_on = true;
   MSG msg;
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      // The loop that ends the program must still see it once the load has unwound.
-      ::PostQuitMessage(static_cast<int>(msg.wParam));
-      return false;
+  // Escape abandons the load when it is the next key queued.
+  if (::PeekMessageW(&msg, nullptr, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE) && msg.wParam == VK_ESCAPE) {
+    ::PeekMessageW(&msg, nullptr, WM_KEYDOWN, WM_KEYDOWN, PM_REMOVE);
+    go_on = false;
+  }
+  for (const auto& range : kHandled) {
+    while (::PeekMessageW(&msg, nullptr, range[0], range[1], PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        // The loop that ends the program must still see it once the load has unwound.
+        ::PostQuitMessage(static_cast<int>(msg.wParam));
+        return false;
+      }
+      if (msg.message == WM_DROPFILES) {
+        ::DragFinish(reinterpret_cast<HDROP>(msg.wParam));
+        continue;
+      }
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
     }
-    if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
-      go_on = false;
-      continue;
-    }
-    if (msg.message == WM_DROPFILES) {
-      ::DragFinish(reinterpret_cast<HDROP>(msg.wParam));
-      continue;
-    }
-    if (IsInput(msg.message)) continue;
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
   }
   return go_on;
 }

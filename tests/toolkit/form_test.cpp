@@ -174,16 +174,27 @@ TEST_F(FormTest, AnErrorInAHandlerGoesToTheDefaultHandler) {
   EXPECT_TRUE(::IsWindow(form->Handle()));
 }
 
-TEST_F(FormTest, ALoadThatTakesAWhileShowsTheBusyCursorAndEscapeAbandonsIt) {
+TEST_F(FormTest, ALoadThatTakesAWhileShowsTheBusyCursorKeepsKeysForLaterAndEscapeAbandonsIt) {
   const HCURSOR arrow = ::LoadCursor(nullptr, IDC_ARROW), busy = ::LoadCursor(nullptr, IDC_WAIT);
   ::SetCursor(arrow);
   bool shown = false;
   {
     toolkit::TLoadWait wait(shown);
     ::Sleep(toolkit::TLoadWait::kBusyAfterMs + 50);
-    EXPECT_TRUE(wait());  // the window's messages are handled and the load goes on
+    // The window's messages are handled and the load goes on; keys and the wheel wait, in
+    // order, for the load to end.
+    ::PostMessageW(form->Handle(), WM_KEYDOWN, VK_INSERT, 0);
+    ::PostMessageW(form->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA), 0);
+    EXPECT_TRUE(wait());
     EXPECT_TRUE(shown);
     EXPECT_EQ(::GetCursor(), busy);
+    MSG msg;
+    ASSERT_TRUE(::PeekMessageW(&msg, form->Handle(), WM_KEYFIRST, WM_MOUSELAST, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_KEYDOWN));
+    EXPECT_EQ(msg.wParam, static_cast<WPARAM>(VK_INSERT));
+    ASSERT_TRUE(::PeekMessageW(&msg, form->Handle(), WM_KEYFIRST, WM_MOUSELAST, PM_REMOVE));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_MOUSEWHEEL));
+    // Escape, the next key, abandons it.
     ::PostMessageW(form->Handle(), WM_KEYDOWN, VK_ESCAPE, 0);
     EXPECT_FALSE(wait());
   }
