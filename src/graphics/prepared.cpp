@@ -71,9 +71,14 @@ void TPicturePreparer::CallOff(Worker& worker) {
   worker.CallOff = true;
 }
 
-void TPicturePreparer::CallOff(const EntryPtr& keep) {
+void TPicturePreparer::CallOffAllBut(const EntryPtr& keep) {
   for (auto& w : workers_)
     if (w->Running && w->Running != keep) CallOff(*w);
+}
+
+void TPicturePreparer::CallOffOf(const EntryPtr& entry) {
+  for (auto& w : workers_)
+    if (w->Running == entry) CallOff(*w);
 }
 
 bool TPicturePreparer::Running() const {
@@ -192,7 +197,7 @@ void TPicturePreparer::StopWork(std::unique_lock<std::mutex>& lock, const std::f
                                 [](const EntryPtr& e) { return e->What != State::kReady; }),
                  entries_.end());
   if (!Running()) return;
-  CallOff();
+  CallOffAllBut(nullptr);
   // The plug-in calls or reads under way stop at their next check, or are abandoned after a
   // grace period: the window goes on meanwhile (they are being stopped already, so what `wait`
   // answers changes nothing).
@@ -222,8 +227,7 @@ void TPicturePreparer::Prepare(const std::vector<std::string>& names) {
     }
     for (EntryPtr& e : entries_) {
       if (std::find(wanted.begin(), wanted.end(), e) != wanted.end()) continue;
-      for (auto& w : workers_)
-        if (w->Running == e) CallOff(*w);
+      CallOffOf(e);
       dropped.push_back(std::move(e));
     }
     entries_ = std::move(wanted);
@@ -241,7 +245,7 @@ std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const 
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
                                   [&](const EntryPtr& o) { return o != e && o->What != State::kReady; }),
                    entries_.end());
-    CallOff(e);
+    CallOffAllBut(e);
     changed_.notify_all();
   }
   while (e && (e->What == State::kWaiting || e->What == State::kRunning)) {
@@ -281,8 +285,7 @@ void TPicturePreparer::Keep(const std::string& name, const platform::FileStamp& 
   const std::lock_guard<std::mutex> lock(lock_);
   for (EntryPtr& o : entries_) {
     if (o->Name != name) continue;
-    for (auto& w : workers_)
-      if (w->Running == o) CallOff(*w);
+    CallOffOf(o);
     replaced = std::move(o);
     o = e;
     return;

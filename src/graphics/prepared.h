@@ -106,9 +106,10 @@ class TPicturePreparer {
   // until the thread has let go of it (and of its picture), calling `wait` as Take does.
   void StopWork(std::unique_lock<std::mutex>& lock, const std::function<bool()>& wait);
   EntryPtr Find(const std::string& name) const;
-  // Under lock_: calls the preparations off that run, but that of `keep` (their plug-in calls
-  // are first asked to stop).
-  void CallOff(const EntryPtr& keep = nullptr);
+  // Under lock_: calls off the preparations that run, but that of `keep`, or the one of
+  // `entry` (their plug-in calls are first asked to stop).
+  void CallOffAllBut(const EntryPtr& keep);
+  void CallOffOf(const EntryPtr& entry);
   static void CallOff(Worker& worker);
   bool Running() const;
   // Under lock_: how long `worker` waits before it starts on `entry`.  Two preparations started

@@ -201,6 +201,12 @@ bool THelperRunner::TakeOwed() {
   return true;
 }
 
+int32_t THelperRunner::Unready(const char* entry, Fault& fault) const {
+  if (!owing_) return SPI_NOT_IMPLEMENTED;
+  fault = Fault{Fault::kAbandoned, 0, entry};
+  return SPI_INTERNAL_ERROR;
+}
+
 bool THelperRunner::Ready() {
   owing_ = !TakeOwed();
   if (owing_) return false;
@@ -281,10 +287,7 @@ int32_t THelperRunner::GetPictureInfo(ModuleId id, const Input& input, PictureIn
   const std::string* path = PathOf(id);
   if (call.Refused() || !path) return SPI_NOT_IMPLEMENTED;
   // The data is lent to the helper that is to answer.
-  if (!Ready()) {
-    if (owing_) fault = Fault{Fault::kAbandoned, 0, "GetPictureInfo"};
-    return owing_ ? SPI_INTERNAL_ERROR : SPI_NOT_IMPLEMENTED;
-  }
+  if (!Ready()) return Unready("GetPictureInfo", fault);
   spiproto::PictureInfoRequest request;
   request.Path = *path;
   if (!InputFields(input, request.Input)) return SPI_NO_MEMORY;
@@ -312,10 +315,7 @@ int32_t THelperRunner::GetPicture(ModuleId id, bool preview, const Input& input,
   }
   const std::string* path = PathOf(id);
   if (!path) return SPI_NOT_IMPLEMENTED;
-  if (!Ready()) {
-    if (owing_) fault = Fault{Fault::kAbandoned, 0, entry};
-    return owing_ ? SPI_INTERNAL_ERROR : SPI_NOT_IMPLEMENTED;
-  }
+  if (!Ready()) return Unready(entry, fault);
   spiproto::PictureRequest request;
   request.Path = *path;
   request.Preview = preview;

@@ -128,6 +128,9 @@ class THelperRunner : public Runner {
   bool Ready();
   // Takes the answer an abandoned wait left owed; false when this wait is abandoned too.
   bool TakeOwed();
+  // What a call answers when Ready() failed: abandoned (with `fault` set) while an answer is
+  // still owed, otherwise SPI_NOT_IMPLEMENTED.
+  int32_t Unready(const char* entry, Fault& fault) const;
   // Sends `request` and takes its answer; false with `fault` set when the helper faulted, died,
   // hung, lied or the wait was abandoned.
   template <typename Q, typename A>
