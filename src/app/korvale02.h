@@ -107,10 +107,11 @@ class TForm1 : public TForm {
   void Step(int32_t direction);
   std::string commandLine_;
   std::unique_ptr<TPicturePreparer> preparer_;
-  int32_t direction_ = 1;    // of the last step: 1 forward, -1 back
-  bool stepping_ = false;    // a step (not an open) is showing its picture
-  bool hurried_ = false;     // the last step came before its neighbours were prepared
-  bool busyCursor_ = false;  // a load the person waits for shows the busy cursor
+  int32_t direction_ = 1;          // of the last step: 1 forward, -1 back
+  bool stepping_ = false;          // a step (not an open) is showing its picture
+  bool hurried_ = false;           // the last step came before its neighbours were prepared
+  bool busyCursor_ = false;        // a load the person waits for shows the busy cursor
+  bool prepareWhenShown_ = false;  // the picture opened at the start awaits its first paint
   // The file of the picture shown, as it was when the picture was read.
   std::string shownName_;
   platform::FileStamp shownStamp_;
