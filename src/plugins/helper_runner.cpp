@@ -6,6 +6,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "platform/dib_layout.h"
 #include "platform/files.h"
 #include "plugins/bitness_runner.h"
 #include "plugins/picture_block.h"
@@ -304,6 +305,29 @@ int32_t THelperRunner::GetPictureInfo(ModuleId id, const Input& input, PictureIn
   return answer.Value;
 }
 
+bool THelperRunner::ExpectBlock(spiproto::PictureRequest& request, const char* entry, Fault& fault) {
+  spiproto::PictureInfoRequest ask;
+  ask.Path = request.Path;
+  ask.Input = request.Input;
+  spiproto::Info info;
+  Fault failed;
+  if (!Ask(ask, "GetPictureInfo", nullptr, info, failed)) {
+    if (failed.What != Fault::kAbandoned) return true;  // the picture is asked for all the same
+    fault = Fault{Fault::kAbandoned, 0, entry};
+    return false;
+  }
+  // Only a picture allowed at all is announced; one that comes out other than its information
+  // said goes into a block made after the decoding, as any picture did before.
+  uint64_t row = 0, bits = 0;
+  if (info.Value != SPI_SUCCESS ||
+      !KorDibCheckedImageBytes(info.Width, info.Height, info.Depth, t_pictureLimit, &row, &bits))
+    return true;
+  const uint64_t colours = KorDibColorEntries(info.Depth, 0);
+  const uint64_t bytes = spiproto::TPictureBlock::kImageOffset + 14 + 40 + 12 + 4 * colours + bits;
+  if (bytes <= t_pictureLimit) request.ExpectedBytes = bytes;
+  return true;
+}
+
 int32_t THelperRunner::GetPicture(ModuleId id, bool preview, const Input& input, const Progress& progress,
                                   std::unique_ptr<TDecodedPicture>& picture, Fault& fault) {
   picture.reset();
@@ -320,6 +344,13 @@ int32_t THelperRunner::GetPicture(ModuleId id, bool preview, const Input& input,
   request.Path = *path;
   request.Preview = preview;
   if (!InputFields(input, request.Input)) return SPI_NO_MEMORY;
+  if (pictured_generation_ != channel_.Generation()) {
+    pictured_generation_ = channel_.Generation();
+    if (!ExpectBlock(request, entry, fault)) return SPI_INTERNAL_ERROR;
+    // A helper that ended on the question is replaced: the data is lent to the new one.
+    if (pictured_generation_ != channel_.Generation() && !InputFields(input, request.Input))
+      return SPI_NO_MEMORY;
+  }
   request.Returned = returned_->Take(channel_.Generation());
   spiproto::PictureDone done;
   const Progress relay = progress ? progress : Progress([](int32_t, int32_t) { return 0; });

@@ -177,7 +177,7 @@ void Fields(PictureInfoRequest& m, Io& io) {
 }
 template <typename Io>
 void Fields(PictureRequest& m, Io& io) {
-  io(m.Path), io(m.Preview), InputOf(m.Input, io), io(m.Returned);
+  io(m.Path), io(m.Preview), InputOf(m.Input, io), io(m.Returned), io(m.ExpectedBytes);
 }
 template <typename Io>
 void Fields(Loaded& m, Io& io) {

@@ -155,6 +155,9 @@ struct PictureRequest {
   // The blocks of earlier pictures (their BlockId) that the program no longer maps: the helper
   // may write the next pictures into them.
   std::vector<uint32_t> Returned;
+  // The block this picture is expected to need, from what the plug-in said of it (0: unknown).
+  // When no block handed back fits, the helper makes it while the plug-in decodes.
+  uint64_t ExpectedBytes = 0;
 };
 // helper -> program
 struct Loaded {
@@ -194,12 +197,13 @@ struct FaultReport {
 
 // One encoder and one decoder per message.  Decode is false for a frame of another type or a
 // payload that does not hold exactly the message.
-#define KOR_PROTOCOL_MESSAGES(X)                                                               \
-  X(Hello)                                                                                     \
-  X(Load)                                                                                      \
-  X(Release)                                                                                   \
-  X(AddRef) X(IsSupported) X(PictureInfoRequest) X(PictureRequest) X(Loaded) X(Result) X(Info) \
-      X(PictureDone) X(FaultReport)
+#define KOR_PROTOCOL_MESSAGES(X)                                                                    \
+  X(Hello)                                                                                          \
+  X(Load)                                                                                           \
+  X(Release)                                                                                        \
+  X(AddRef)                                                                                         \
+  X(IsSupported) X(PictureInfoRequest) X(PictureRequest) X(Loaded) X(Result) X(Info) X(PictureDone) \
+      X(FaultReport)
 // NOLINTBEGIN(bugprone-macro-parentheses): M names a type
 #define KOR_PROTOCOL_MESSAGE(M)                 \
   std::string Encode(const M& m, uint32_t seq); \

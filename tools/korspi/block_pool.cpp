@@ -22,13 +22,27 @@ void TBlockPool::LetGo() {
                 blocks_.end());
 }
 
+bool TBlockPool::Fits(const Block& b, size_t bytes) {
+  const size_t size = b.memory.Size();
+  return b.returned && size >= bytes && size - bytes <= size / 4;
+}
+
+platform::SharedMemory* TBlockPool::Expect(size_t bytes) {
+  if (std::any_of(blocks_.begin(), blocks_.end(),
+                  [bytes](const std::unique_ptr<Block>& b) { return Fits(*b, bytes); }))
+    return nullptr;
+  const uint32_t untaken = untaken_;
+  uint32_t id = 0;
+  platform::SharedMemory* memory = Lend(bytes, id);
+  if (memory) blocks_.back()->returned = true;
+  untaken_ = untaken;
+  return memory;
+}
+
 platform::SharedMemory* TBlockPool::Lend(size_t bytes, uint32_t& id) {
   id = 0;
-  auto fits = [bytes](const std::unique_ptr<Block>& b) {
-    const size_t size = b->memory.Size();
-    return b->returned && size >= bytes && size - bytes <= size / 4;
-  };
-  auto it = std::find_if(blocks_.begin(), blocks_.end(), fits);
+  auto it = std::find_if(blocks_.begin(), blocks_.end(),
+                         [bytes](const std::unique_ptr<Block>& b) { return Fits(*b, bytes); });
   if (it != blocks_.end()) {
     // The block lent last goes to the end, so that the least recently lent one goes first.
     std::rotate(it, it + 1, blocks_.end());

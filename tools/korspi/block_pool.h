@@ -36,6 +36,10 @@ class TBlockPool {
   // fits without wasting more than a quarter, or a new zero-filled one.  Null when none can be
   // made.  `id` is the number the program hands back.
   platform::SharedMemory* Lend(size_t bytes, uint32_t& id);
+  // The next picture is expected to need `bytes`: when no returned block fits, a new one is made
+  // now and kept as returned, so that the next Lend() of that size takes it.  Its memory, for
+  // the caller to touch while the picture is decoded; null when a block fits or none was made.
+  platform::SharedMemory* Expect(size_t bytes);
   // Whether the pool holds a block that LetGo() would let go.
   bool Holding() const;
   // Lets every block go but one lent and not yet taken by the program.
@@ -47,6 +51,7 @@ class TBlockPool {
     bool returned;
     platform::SharedMemory memory;
   };
+  static bool Fits(const Block& b, size_t bytes);
 
   const size_t maxBlocks_;
   std::vector<std::unique_ptr<Block>> blocks_;  // the least recently lent first

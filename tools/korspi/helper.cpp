@@ -2,11 +2,42 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "platform/localmem.h"
 #include "plugins/picture_block.h"
 
 namespace korspi {
+
+namespace {
+
+// Blocks smaller than this are written at once: touching them first would not pay.
+constexpr uint64_t kWorthTouching = uint64_t(4) << 20;
+
+// Writes one byte of each page of a fresh block on a thread of its own, then ends.
+class TPageToucher {
+ public:
+  TPageToucher() = default;
+  TPageToucher(const TPageToucher&) = delete;
+  TPageToucher& operator=(const TPageToucher&) = delete;
+  ~TPageToucher() { Finish(); }
+
+  void Start(platform::SharedMemory* memory) {
+    if (!memory) return;
+    thread_ = std::thread([data = memory->Data(), size = memory->Size()] {
+      constexpr size_t kPage = 4096;
+      for (size_t at = 0; at < size; at += kPage) static_cast<volatile uint8_t*>(data)[at] = 0;
+    });
+  }
+  void Finish() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+};
+
+}  // namespace
 
 Helper::Helper() : parent_{channel_.ParentId(), nullptr} {}
 
@@ -127,6 +158,13 @@ void Helper::Picture(const spiproto::Frame& frame) {
   std::unique_ptr<TDecodedPicture> picture;
   const bool decoded = spiproto::Decode(frame, request);
   pool_.Request(decoded ? request.Returned : std::vector<uint32_t>());
+  // The block the picture is expected to need is made now and its pages touched on a thread of
+  // their own while the plug-in decodes: the first write to a fresh page of shared memory is
+  // costly (under Wine, whose shared memory is a file, 200-270 ms for a 24-megapixel picture,
+  // against 30-45 ms into pages touched before).  The thread ends before the picture is written.
+  TPageToucher toucher;
+  if (decoded && request.ExpectedBytes >= kWorthTouching && request.ExpectedBytes <= spiproto::kMaxBlockBytes)
+    toucher.Start(pool_.Expect(static_cast<size_t>(request.ExpectedBytes)));
   if (decoded && ReadInput(request.Input, input)) {
     pictureName_ = request.Input.FileName;
     spirun::Fault fault;
@@ -143,6 +181,7 @@ void Helper::Picture(const spiproto::Frame& frame) {
   }
   // One copy: the plug-in's blocks into the BMP file image the program reads.  A block the
   // program still maps is never written again: its bitmap may keep the rows as long as it lives.
+  toucher.Finish();
   const TDecodedLayout layout = picture->Layout();
   const spiproto::TPictureBlock block = spiproto::TPictureBlock::For(layout);
   platform::SharedMemory* image = nullptr;

@@ -69,6 +69,17 @@ class Helper : public ::testing::Test {
 
 TEST_F(Helper, PicturesComeBackWholeFromFilesMemoryAndPastAMacBinaryHeader) {
   Set({});
+  // A helper's first picture is announced by the size its information gives; a large one goes
+  // into a block the helper made and touched while the plug-in decoded.
+  Kvp large;
+  large.width = 1100;
+  large.height = 1000;
+  large.bits = 24;
+  {
+    TSPIBitmap first;
+    first.LoadFile(dir.Write("large.kvp", large.File()));
+    ExpectPicture(first, large);
+  }
   Kvp k;
   k.width = 37;
   k.height = 11;
