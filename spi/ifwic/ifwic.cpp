@@ -19,6 +19,12 @@
 
 namespace {
 
+// COM for one call, in the multithreaded model: a single-threaded apartment makes a hidden
+// window for its messages, which loads the display driver into the process (about 30 ms at a
+// plug-in helper's first call under Wine).  The codecs work in either model, and a host thread
+// that chose the other one keeps it.
+constexpr DWORD kComModel = COINIT_MULTITHREADED;
+
 using ifwic::Container;
 
 // GetPictureInfo reads this much of a file for the header parse.
@@ -66,7 +72,7 @@ std::string infoText(int n, bool jpegXr) {
 }
 
 bool jpegXrAvailable() {
-  const platform::win::ComInit com;
+  const platform::win::ComInit com(kComModel);
   if (!com.Usable()) return false;
   ifwic::ComPtr<IWICImagingFactory> factory;
   if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
@@ -97,7 +103,7 @@ size_t headerBytes(spi_dw_t dw, uint8_t* out, size_t count) {
 }
 
 int pictureInfo(const char* buf, spi_len_t len, uint32_t flag, SPI_PICTINFO* info) {
-  const platform::win::ComInit com;
+  const platform::win::ComInit com(kComModel);
   if (!com.Usable()) return SPI_INTERNAL_ERROR;
   ifwic::InputBytes head;
   int result = head.open(buf, len, flag, kHeaderLimit);
@@ -136,7 +142,7 @@ int pictureInfo(const char* buf, spi_len_t len, uint32_t flag, SPI_PICTINFO* inf
 
 int picture(const char* buf, spi_len_t len, uint32_t flag, HLOCAL* infoHandle, HLOCAL* bitsHandle,
             SPI_PROGRESS progress, spi_len_t lData) {
-  const platform::win::ComInit com;
+  const platform::win::ComInit com(kComModel);
   if (!com.Usable()) return SPI_INTERNAL_ERROR;
   ifwic::InputBytes in;
   int result = in.open(buf, len, flag);
