@@ -293,7 +293,10 @@ int32_t THelperRunner::GetPictureInfo(ModuleId id, const Input& input, PictureIn
   request.Path = *path;
   if (!InputFields(input, request.Input)) return SPI_NO_MEMORY;
   spiproto::Info answer;
+  lastInfo_.Valid = false;
   if (!Ask(request, "GetPictureInfo", nullptr, answer, fault)) return SPI_INTERNAL_ERROR;
+  if (answer.Value == SPI_SUCCESS)
+    lastInfo_ = {true, request.Path, request.Input, answer.Width, answer.Height, answer.Depth};
   info.Record.left = answer.Left;
   info.Record.top = answer.Top;
   info.Record.width = answer.Width;
@@ -305,27 +308,29 @@ int32_t THelperRunner::GetPictureInfo(ModuleId id, const Input& input, PictureIn
   return answer.Value;
 }
 
-bool THelperRunner::ExpectBlock(spiproto::PictureRequest& request, const char* entry, Fault& fault) {
-  spiproto::PictureInfoRequest ask;
-  ask.Path = request.Path;
-  ask.Input = request.Input;
-  spiproto::Info info;
-  Fault failed;
-  if (!Ask(ask, "GetPictureInfo", nullptr, info, failed)) {
-    if (failed.What != Fault::kAbandoned) return true;  // the picture is asked for all the same
-    fault = Fault{Fault::kAbandoned, 0, entry};
-    return false;
-  }
+namespace {
+
+// The same picture: the plug-in, the file or data, and where in it the picture starts.
+bool SamePicture(const std::string& path, const spiproto::InputFields& a, const std::string& otherPath,
+                 const spiproto::InputFields& b) {
+  return path == otherPath && a.Flag == b.Flag && a.FileName == b.FileName && a.Offset == b.Offset &&
+         a.DataId == b.DataId && a.Size == b.Size;
+}
+
+}  // namespace
+
+uint64_t THelperRunner::ExpectedBlock(const spiproto::PictureRequest& request) const {
+  if (!lastInfo_.Valid || !SamePicture(request.Path, request.Input, lastInfo_.Path, lastInfo_.Input))
+    return 0;
   // Only a picture allowed at all is announced; one that comes out other than its information
-  // said goes into a block made after the decoding, as any picture did before.
+  // said goes into a block made after the decoding, as before.
   uint64_t row = 0, bits = 0;
-  if (info.Value != SPI_SUCCESS ||
-      !KorDibCheckedImageBytes(info.Width, info.Height, info.Depth, t_pictureLimit, &row, &bits))
-    return true;
-  const uint64_t colours = KorDibColorEntries(info.Depth, 0);
+  if (!KorDibCheckedImageBytes(lastInfo_.Width, lastInfo_.Height, lastInfo_.Depth, t_pictureLimit, &row,
+                               &bits))
+    return 0;
+  const uint64_t colours = KorDibColorEntries(lastInfo_.Depth, 0);
   const uint64_t bytes = spiproto::TPictureBlock::kImageOffset + 14 + 40 + 12 + 4 * colours + bits;
-  if (bytes <= t_pictureLimit) request.ExpectedBytes = bytes;
-  return true;
+  return bytes <= t_pictureLimit ? bytes : 0;
 }
 
 int32_t THelperRunner::GetPicture(ModuleId id, bool preview, const Input& input, const Progress& progress,
@@ -344,13 +349,13 @@ int32_t THelperRunner::GetPicture(ModuleId id, bool preview, const Input& input,
   request.Path = *path;
   request.Preview = preview;
   if (!InputFields(input, request.Input)) return SPI_NO_MEMORY;
+  // A helper's first picture has no block handed back to go into: the size the plug-in just
+  // gave for it tells the helper which block to make ready while the plug-in decodes.
   if (pictured_generation_ != channel_.Generation()) {
     pictured_generation_ = channel_.Generation();
-    if (!ExpectBlock(request, entry, fault)) return SPI_INTERNAL_ERROR;
-    // A helper that ended on the question is replaced: the data is lent to the new one.
-    if (pictured_generation_ != channel_.Generation() && !InputFields(input, request.Input))
-      return SPI_NO_MEMORY;
+    request.ExpectedBytes = ExpectedBlock(request);
   }
+  lastInfo_.Valid = false;
   request.Returned = returned_->Take(channel_.Generation());
   spiproto::PictureDone done;
   const Progress relay = progress ? progress : Progress([](int32_t, int32_t) { return 0; });

@@ -150,11 +150,9 @@ class THelperRunner : public Runner {
   // Checks the block of a finished picture against the contract and the budget, maps it and
   // takes its header and colours out; false when it is not what the helper said.
   bool TakePicture(const spiproto::PictureDone& done, std::unique_ptr<TDecodedPicture>& picture);
-  // The first picture a helper decodes has no block handed back to go into: the plug-in is
-  // asked the picture's size first, and `request` tells the helper the block it will need, so
-  // that the helper can make it ready while the plug-in decodes.  False when the person gave up
-  // waiting meanwhile (`fault` says so).
-  bool ExpectBlock(spiproto::PictureRequest& request, const char* entry, Fault& fault);
+  // The block the picture of `request` will need, from the information the plug-in gave for the
+  // same picture in the call just before (the picture is asked for that first); 0 when unknown.
+  uint64_t ExpectedBlock(const spiproto::PictureRequest& request) const;
   const std::string* PathOf(ModuleId id) const;
   // A module of `path` that the running helper holds a reference of.
   bool Holds(const std::string& path) const;
@@ -187,6 +185,13 @@ class THelperRunner : public Runner {
   THelperChannel channel_;
   uint64_t known_generation_ = 0;     // the helper `known_`, `owed_` and `expected_` belong to
   uint64_t pictured_generation_ = 0;  // the last helper asked for a picture
+  // What the plug-in said of the picture of the last GetPictureInfo, until the next call.
+  struct LastInfo {
+    bool Valid = false;
+    std::string Path;
+    spiproto::InputFields Input;
+    int32_t Width = 0, Height = 0, Depth = 0;
+  } lastInfo_;
   std::map<ModuleId, ModuleRef> modules_;
   std::map<std::string, LoadResult> known_;  // the running helper's answers to loads, by path
   struct ExpectedLoad {

@@ -69,7 +69,7 @@ class Helper : public ::testing::Test {
 
 TEST_F(Helper, PicturesComeBackWholeFromFilesMemoryAndPastAMacBinaryHeader) {
   Set({});
-  // A helper's first picture is announced by the size its information gives; a large one goes
+  // A helper's first picture is announced by the size the plug-in gave for it; a large one goes
   // into a block the helper made and touched while the plug-in decoded.
   Kvp large;
   large.width = 1100;
