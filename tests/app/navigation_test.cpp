@@ -101,6 +101,8 @@ TEST_F(ViewerTest, AnEmptyListReportsItsIndexError) {
 TEST_F(ViewerTest, ARemovedFileOpensNothingAndTheNextStepGoesOn) {
   AbcFolder abc;
   TForm1& f = Start(abc.dir.File("a.bmp"));
+  // The neighbours are read once the window is painted; the file goes after that reading.
+  f.Preparer()->WaitIdle();
   ASSERT_TRUE(::DeleteFileA(abc.dir.File("b.bmp").c_str()));
   Key(VK_INSERT);
   EXPECT_EQ(Selected(), "b.bmp");  // the selection moved, nothing opened
