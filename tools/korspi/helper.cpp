@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "platform/localmem.h"
@@ -24,10 +25,15 @@ class TPageToucher {
 
   void Start(platform::SharedMemory* memory) {
     if (!memory) return;
-    thread_ = std::thread([data = memory->Data(), size = memory->Size()] {
-      constexpr size_t kPage = 4096;
-      for (size_t at = 0; at < size; at += kPage) static_cast<volatile uint8_t*>(data)[at] = 0;
-    });
+    try {
+      thread_ = std::thread([data = memory->Data(), size = memory->Size()] {
+        constexpr size_t kPage = 4096;
+        for (size_t at = 0; at < size; at += kPage) static_cast<volatile uint8_t*>(data)[at] = 0;
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had (the helper's address space is capped): the picture is written
+      // into the untouched pages, as before.
+    }
   }
   void Finish() {
     if (thread_.joinable()) thread_.join();
