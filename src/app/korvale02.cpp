@@ -90,11 +90,7 @@ TForm1::TForm1(TComponent* owner, const std::string& commandLine) : TForm(owner)
   HandleErrors([] { RaiseMissingHelper(); });
   HandleErrors([this] { OnCreate(this); });
   Show();
-  if (prepareWhenShown_) {
-    prepareWhenShown_ = false;
-    ::RedrawWindow(Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    PrepareNeighbours();
-  }
+  if (prepareWhenShown_) PaintThenPrepare();
 }
 
 TForm1::~TForm1() {

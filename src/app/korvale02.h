@@ -103,6 +103,9 @@ class TForm1 : public TForm {
   // Prepares the pictures the person will most likely ask for next: the next one in the
   // direction of the last step, then the one on the other side.
   void PrepareNeighbours();
+  // Paints the picture now and then prepares its neighbours; a window not yet shown does both
+  // once it is (prepareWhenShown_).
+  void PaintThenPrepare();
   // One step through the folder, wrapping around: 1 forward, -1 back.
   void Step(int32_t direction);
   std::string commandLine_;

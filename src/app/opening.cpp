@@ -45,14 +45,16 @@ void TForm1::OpenPicture(const std::string& name) {
     }
   }
   FitWindow();
+  PaintThenPrepare();
+}
+
+void TForm1::PaintThenPrepare() {
   // The new picture is painted before the preparation of the next one starts competing with
   // the painting for the processor.  The picture opened at the start is shown with the window,
   // which is not yet on the screen: its neighbours wait for that (two helpers starting on two
   // cores would otherwise hold up the window's first appearance).
-  if (!::IsWindowVisible(Handle())) {
-    prepareWhenShown_ = true;
-    return;
-  }
+  prepareWhenShown_ = !::IsWindowVisible(Handle());
+  if (prepareWhenShown_) return;
   ::RedrawWindow(Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   PrepareNeighbours();
 }

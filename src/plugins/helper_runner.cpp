@@ -6,7 +6,6 @@
 #include <cstring>
 #include <type_traits>
 
-#include "platform/dib_layout.h"
 #include "platform/files.h"
 #include "plugins/bitness_runner.h"
 #include "plugins/picture_block.h"
@@ -322,14 +321,18 @@ bool SamePicture(const std::string& path, const spiproto::InputFields& a, const 
 uint64_t THelperRunner::ExpectedBlock(const spiproto::PictureRequest& request) const {
   if (!lastInfo_.Valid || !SamePicture(request.Path, request.Input, lastInfo_.Path, lastInfo_.Input))
     return 0;
-  // Only a picture allowed at all is announced; one that comes out other than its information
-  // said goes into a block made after the decoding, as before.
-  uint64_t row = 0, bits = 0;
-  if (!KorDibCheckedImageBytes(lastInfo_.Width, lastInfo_.Height, lastInfo_.Depth, t_pictureLimit, &row,
-                               &bits))
-    return 0;
-  const uint64_t colours = KorDibColorEntries(lastInfo_.Depth, 0);
-  const uint64_t bytes = spiproto::TPictureBlock::kImageOffset + 14 + 40 + 12 + 4 * colours + bits;
+  // The block of a picture with a 40-byte header of that size, and room for the masks a 16- or
+  // 32-bit picture may bring.  Only a picture allowed at all is announced; one that comes out
+  // other than its information said goes into a block made after the decoding, as before.
+  platform::BitmapInfoHeader header{};
+  header.biSize = sizeof header;
+  header.biWidth = lastInfo_.Width;
+  header.biHeight = lastInfo_.Height;
+  header.biPlanes = 1;
+  header.biBitCount = static_cast<uint16_t>(lastInfo_.Depth);
+  TDecodedLayout layout;
+  if (lastInfo_.Depth <= 0 || lastInfo_.Depth > 32 || !ComputeLayout(header, layout)) return 0;
+  const uint64_t bytes = spiproto::TPictureBlock::For(layout).MappedBytes + 12;
   return bytes <= t_pictureLimit ? bytes : 0;
 }
 

@@ -31,12 +31,29 @@ platform::SharedMemory* TBlockPool::Expect(size_t bytes) {
   if (std::any_of(blocks_.begin(), blocks_.end(),
                   [bytes](const std::unique_ptr<Block>& b) { return Fits(*b, bytes); }))
     return nullptr;
-  const uint32_t untaken = untaken_;
-  uint32_t id = 0;
-  platform::SharedMemory* memory = Lend(bytes, id);
-  if (memory) blocks_.back()->returned = true;
-  untaken_ = untaken;
-  return memory;
+  Block* block = Make(bytes);
+  if (!block) return nullptr;
+  block->returned = true;
+  return &block->memory;
+}
+
+TBlockPool::Block* TBlockPool::Make(size_t bytes) {
+  // Returned blocks that do not fit go before a new one is made, and then the least recently
+  // lent ones beyond the pool's size.
+  blocks_.erase(std::remove_if(blocks_.begin(), blocks_.end(),
+                               [](const std::unique_ptr<Block>& b) { return b->returned; }),
+                blocks_.end());
+  while (blocks_.size() >= maxBlocks_) blocks_.erase(blocks_.begin());
+  platform::SharedMemory memory = platform::SharedMemory::Create(bytes);
+  if (!memory && !blocks_.empty()) {
+    // Short of room: the pool's own mappings are the first to give way.
+    blocks_.clear();
+    memory = platform::SharedMemory::Create(bytes);
+  }
+  if (!memory) return nullptr;
+  blocks_.push_back(std::make_unique<Block>(Block{next_, false, std::move(memory)}));
+  next_ = next_ == UINT32_MAX ? 1 : next_ + 1;
+  return blocks_.back().get();
 }
 
 platform::SharedMemory* TBlockPool::Lend(size_t bytes, uint32_t& id) {
@@ -46,22 +63,8 @@ platform::SharedMemory* TBlockPool::Lend(size_t bytes, uint32_t& id) {
   if (it != blocks_.end()) {
     // The block lent last goes to the end, so that the least recently lent one goes first.
     std::rotate(it, it + 1, blocks_.end());
-  } else {
-    // Returned blocks that do not fit go before a new one is made, and then the least recently
-    // lent ones beyond the pool's size.
-    blocks_.erase(std::remove_if(blocks_.begin(), blocks_.end(),
-                                 [](const std::unique_ptr<Block>& b) { return b->returned; }),
-                  blocks_.end());
-    while (blocks_.size() >= maxBlocks_) blocks_.erase(blocks_.begin());
-    platform::SharedMemory memory = platform::SharedMemory::Create(bytes);
-    if (!memory && !blocks_.empty()) {
-      // Short of room: the pool's own mappings are the first to give way.
-      blocks_.clear();
-      memory = platform::SharedMemory::Create(bytes);
-    }
-    if (!memory) return nullptr;
-    blocks_.push_back(std::make_unique<Block>(Block{next_, false, std::move(memory)}));
-    next_ = next_ == UINT32_MAX ? 1 : next_ + 1;
+  } else if (!Make(bytes)) {
+    return nullptr;
   }
   Block& block = *blocks_.back();
   block.returned = false;

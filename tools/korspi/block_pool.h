@@ -52,6 +52,8 @@ class TBlockPool {
     platform::SharedMemory memory;
   };
   static bool Fits(const Block& b, size_t bytes);
+  // A new block of `bytes` at the end of the pool, not returned; null when none can be made.
+  Block* Make(size_t bytes);
 
   const size_t maxBlocks_;
   std::vector<std::unique_ptr<Block>> blocks_;  // the least recently lent first
