@@ -169,6 +169,10 @@ int InputBytes::open(const char* buf, spi_len_t len, uint32_t flag, size_t limit
 
 int InputBytes::readFile(const char* name, spi_len_t offset, size_t limit) {
   if (offset < 0) return SPI_FILE_READ_ERROR;
+  // A whole file is mapped rather than read: its pages come from the system's file cache as
+  // the codec reaches them, where a buffer of our own is fresh memory, each page written once
+  // (under Wine about 120 ms for a 29 MB file, against 1 ms to map it).
+  if (limit == static_cast<size_t>(-1) && mapFile(name, offset)) return SPI_SUCCESS;
   const platform::win::Handle file(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return SPI_FILE_READ_ERROR;
@@ -197,6 +201,32 @@ int InputBytes::readFile(const char* name, spi_len_t offset, size_t limit) {
   data_ = owned_.get();
   size_ = got;
   return SPI_SUCCESS;
+}
+
+bool InputBytes::mapFile(const char* name, spi_len_t offset) {
+  // Opened so that no one may write to it while it is mapped: its bytes are checked and then
+  // read where they lie, and must not change in between.  A file that someone is writing
+  // cannot be opened so; it is read into our own buffer, as it stands at that moment.
+  platform::win::Handle file(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  LARGE_INTEGER fileSize;
+  if (!file || !GetFileSizeEx(file.get(), &fileSize)) return false;
+  const ULONGLONG total = static_cast<ULONGLONG>(fileSize.QuadPart);
+  const ULONGLONG from = static_cast<ULONGLONG>(offset);
+  // Empty ranges and those no 32-bit process holds in one piece take the reading path.
+  if (total <= from || total - from > 0x7FFFFFFFu || total > static_cast<ULONGLONG>(static_cast<SIZE_T>(-1)))
+    return false;
+  platform::win::Handle mapping(CreateFileMappingA(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  if (!mapping) return false;
+  platform::win::MappedView view(
+      MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(total)));
+  if (!view) return false;  // no room for it in one piece
+  file_ = std::move(file);
+  mapping_ = std::move(mapping);
+  view_ = std::move(view);
+  data_ = static_cast<const BYTE*>(view_.get()) + from;
+  size_ = static_cast<size_t>(total - from);
+  return true;
 }
 
 bool jpegXrDecodable(IWICImagingFactory* factory) {

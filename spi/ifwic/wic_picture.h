@@ -17,7 +17,8 @@
 namespace ifwic {
 
 // The bytes a call decodes: the host's memory block in place (flag 1), or the file range from
-// the given offset read into our own buffer (flag 0).
+// the given offset (flag 0): the whole file mapped, or read into our own buffer where it cannot
+// be mapped or only its head is wanted.
 class InputBytes {
  public:
   // Returns an SPI result code.  `limit` caps how much of a file is read (for the header
@@ -30,7 +31,11 @@ class InputBytes {
 
  private:
   int readFile(const char* name, spi_len_t offset, size_t limit);
+  bool mapFile(const char* name, spi_len_t offset);
 
+  platform::win::Handle file_;
+  platform::win::Handle mapping_;
+  platform::win::MappedView view_;
   std::unique_ptr<BYTE[]> owned_;
   const BYTE* data_ = nullptr;
   size_t size_ = 0;
