@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+. scripts/wine-env
 build=$(readlink -f "${1:-build/win64}")
 lang=${2:-ja_JP.UTF-8}
 wine=/usr/lib/wine/wine64

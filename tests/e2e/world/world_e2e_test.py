@@ -179,20 +179,22 @@ class At144Dpi(unittest.TestCase):
                     r"HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts"):
             subprocess.run([e2e.ARGS.wine_run, "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144",
                             "/f"], env=cls.env, capture_output=True, timeout=600)
-        # A fresh server reads the resolution.
-        subprocess.run(["wineserver", "-k"], env=cls.env, timeout=60)
-        subprocess.run(["wineserver", "-w"], env=cls.env, timeout=60)
+        # A fresh server reads the resolution (started and stopped through wine-env: a server is
+        # found in the folder the scripts agree on).
+        wine_env = cls.wine_env = os.path.join(os.path.dirname(os.path.abspath(e2e.ARGS.wine_run)), "wine-env")
+        subprocess.run([wine_env, "wineserver", "-k"], env=cls.env, timeout=60)
+        subprocess.run([wine_env, "wineserver", "-w"], env=cls.env, timeout=60)
         # Wine's services start with the first process of a server and keep its output open: start
         # them here, detached, or the viewer and the probe race for them and the probe's output
         # never ends.
-        subprocess.run(["wineserver", "-p"], env=cls.env, timeout=60)
+        subprocess.run([wine_env, "wineserver", "-p"], env=cls.env, timeout=60)
         subprocess.run([e2e.ARGS.wine_run, "cmd.exe", "/c", "exit"], env=cls.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
         cls.dir = tempfile.mkdtemp(prefix="kor-144dpi-")
 
     @classmethod
     def tearDownClass(cls):
-        subprocess.run(["wineserver", "-k"], env=cls.env, timeout=60)
+        subprocess.run([cls.wine_env, "wineserver", "-k"], env=cls.env, timeout=60)
         shutil.rmtree(cls.dir, ignore_errors=True)
 
     def test_menu_bar_scales_and_the_picture_stays_one_to_one(self):
