@@ -24,6 +24,8 @@ constexpr uint64_t kMaxPixels = 1u << 28;
 constexpr UINT kMaxProfileBytes = 16u << 20;
 // The most colour contexts of a frame looked at.
 constexpr UINT kMaxColourContexts = 8;
+// Rows' blocks smaller than this are made when they are filled: a thread would not pay.
+constexpr uint64_t kWorthTouching = uint64_t(4) << 20;
 
 struct LayoutOf {
   const GUID* format;
@@ -229,6 +231,43 @@ bool InputBytes::mapFile(const char* name, spi_len_t offset) {
   return true;
 }
 
+void TouchedBlock::start(SIZE_T bytes) {
+  finish();
+  block_.reset(LocalAlloc(LMEM_MOVEABLE, bytes));
+  if (!block_) return;
+  bytes_ = bytes;
+  data_ = static_cast<BYTE*>(LocalLock(block_.get()));
+  if (!data_) return;
+  thread_.reset(CreateThread(nullptr, 64 * 1024, touch, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+  // Without a thread the block is still the one the rows go into, its pages made as they are
+  // written.
+}
+
+DWORD WINAPI TouchedBlock::touch(void* self) {
+  const TouchedBlock& block = *static_cast<const TouchedBlock*>(self);
+  constexpr SIZE_T kPage = 4096;
+  for (SIZE_T at = 0; at < block.bytes_; at += kPage) static_cast<volatile BYTE*>(block.data_)[at] = 0;
+  return 0;
+}
+
+void TouchedBlock::finish() {
+  if (thread_) {
+    WaitForSingleObject(thread_.get(), INFINITE);
+    thread_.reset();
+  }
+  if (data_) {
+    LocalUnlock(block_.get());
+    data_ = nullptr;
+  }
+}
+
+HLOCAL TouchedBlock::take(SIZE_T bytes) {
+  finish();
+  if (block_ && bytes_ == bytes) return block_.release();
+  block_.reset();  // before the new one: the two are never held at once
+  return LocalAlloc(LMEM_MOVEABLE, bytes);
+}
+
 bool jpegXrDecodable(IWICImagingFactory* factory) {
   ComPtr<IWICBitmapDecoder> decoder;
   return SUCCEEDED(factory->CreateDecoder(GUID_ContainerFormatWmp, nullptr, decoder.put()));
@@ -263,6 +302,17 @@ int WicPicture::open(const BYTE* data, size_t size) {
     if (patched_.empty()) return SPI_BROKEN_DATA;
     data = patched_.data();
     size = patched_.size();
+  }
+  // The header foretells the rows of most large pictures: 24-bit rows of the upright picture for
+  // every colour picture.  Their block is made while the codec decodes; a picture that comes
+  // out otherwise (grey, a palette, a partial GIF frame) has its block made afterwards.
+  if (header_.known && header_.depth >= 24) {
+    uint32_t width, height;
+    uprightSize(orientation_, header_.width, header_.height, width, height);
+    const uint64_t bytes = KorDibRowBytes(width, 24) * height;
+    if (bytes >= kWorthTouching && bytes <= kMaxBitsBytes &&
+        static_cast<uint64_t>(width) * height <= kMaxPixels)
+      rows_.start(static_cast<SIZE_T>(bytes));
   }
   HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_IWICImagingFactory, factory_.putVoid());
@@ -504,7 +554,7 @@ int WicPicture::decode(HLOCAL* infoHandle, HLOCAL* bitsHandle, SPI_PROGRESS prog
 
   platform::win::LocalMemory infoBlock(
       LocalAlloc(LMEM_MOVEABLE, sizeof(BITMAPINFOHEADER) + tableCount * sizeof(RGBQUAD)));
-  platform::win::LocalMemory bitsBlock(LocalAlloc(LMEM_MOVEABLE, static_cast<SIZE_T>(bitsBytes)));
+  platform::win::LocalMemory bitsBlock(rows_.take(static_cast<SIZE_T>(bitsBytes)));
   if (!infoBlock || !bitsBlock) return SPI_NO_MEMORY;
   {
     const platform::win::LocalLocked lock(infoBlock.get());

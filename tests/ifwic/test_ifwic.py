@@ -204,6 +204,7 @@ LOSSLESS = {  # file: bits per pixel the plug-in returns
     'grey_trns.png': 24, 'palette_opaque_trns.png': 8, 'palette_trns.png': 24, 'grey.png': 8,
     'grey_alpha.png': 24, 'grey16.png': 8, 'interlaced.png': 24, 'static.gif': 8, 'animated.gif': 8,
     'transparent.gif': 24, 'partial.gif': 8, 'partial_transparent.gif': 24, 'rgb.tif': 24, 'lzw.tif': 24, 'multipage.tif': 24,
+    'tall.png': 24,  # large enough for the rows' block made while the codec decodes
 }
 # Compared with its own 16-bit samples: Pillow truncates them to their high bytes.
 SIXTEEN = {'rgb16.png': 24, 'interlaced16.png': 24}
