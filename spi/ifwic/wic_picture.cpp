@@ -24,8 +24,6 @@ constexpr uint64_t kMaxPixels = 1u << 28;
 constexpr UINT kMaxProfileBytes = 16u << 20;
 // The most colour contexts of a frame looked at.
 constexpr UINT kMaxColourContexts = 8;
-// Rows' blocks smaller than this are made when they are filled: a thread would not pay.
-constexpr uint64_t kWorthTouching = uint64_t(4) << 20;
 
 struct LayoutOf {
   const GUID* format;
@@ -236,25 +234,12 @@ void TouchedBlock::start(SIZE_T bytes) {
   block_.reset(LocalAlloc(LMEM_MOVEABLE, bytes));
   if (!block_) return;
   bytes_ = bytes;
-  data_ = static_cast<BYTE*>(LocalLock(block_.get()));
-  if (!data_) return;
-  thread_.reset(CreateThread(nullptr, 64 * 1024, touch, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-  // Without a thread the block is still the one the rows go into, its pages made as they are
-  // written.
-}
-
-DWORD WINAPI TouchedBlock::touch(void* self) {
-  const TouchedBlock& block = *static_cast<const TouchedBlock*>(self);
-  constexpr SIZE_T kPage = 4096;
-  for (SIZE_T at = 0; at < block.bytes_; at += kPage) static_cast<volatile BYTE*>(block.data_)[at] = 0;
-  return 0;
+  data_ = LocalLock(block_.get());
+  toucher_.Start(data_, bytes);
 }
 
 void TouchedBlock::finish() {
-  if (thread_) {
-    WaitForSingleObject(thread_.get(), INFINITE);
-    thread_.reset();
-  }
+  toucher_.Finish();
   if (data_) {
     LocalUnlock(block_.get());
     data_ = nullptr;
@@ -310,7 +295,7 @@ int WicPicture::open(const BYTE* data, size_t size) {
     uint32_t width, height;
     uprightSize(orientation_, header_.width, header_.height, width, height);
     const uint64_t bytes = KorDibRowBytes(width, 24) * height;
-    if (bytes >= kWorthTouching && bytes <= kMaxBitsBytes &&
+    if (bytes >= platform::PageToucher::kWorthTouching && bytes <= kMaxBitsBytes &&
         static_cast<uint64_t>(width) * height <= kMaxPixels)
       rows_.start(static_cast<SIZE_T>(bytes));
   }

@@ -2,48 +2,12 @@
 
 #include <cstring>
 #include <memory>
-#include <system_error>
-#include <thread>
 
 #include "platform/localmem.h"
+#include "platform/page_toucher.h"
 #include "plugins/picture_block.h"
 
 namespace korspi {
-
-namespace {
-
-// Blocks smaller than this are written at once: touching them first would not pay.
-constexpr uint64_t kWorthTouching = uint64_t(4) << 20;
-
-// Writes one byte of each page of a fresh block on a thread of its own, then ends.
-class TPageToucher {
- public:
-  TPageToucher() = default;
-  TPageToucher(const TPageToucher&) = delete;
-  TPageToucher& operator=(const TPageToucher&) = delete;
-  ~TPageToucher() { Finish(); }
-
-  void Start(platform::SharedMemory* memory) {
-    if (!memory) return;
-    try {
-      thread_ = std::thread([data = memory->Data(), size = memory->Size()] {
-        constexpr size_t kPage = 4096;
-        for (size_t at = 0; at < size; at += kPage) static_cast<volatile uint8_t*>(data)[at] = 0;
-      });
-    } catch (const std::system_error&) {
-      // No thread to be had (the helper's address space is capped): the picture is written
-      // into the untouched pages, as before.
-    }
-  }
-  void Finish() {
-    if (thread_.joinable()) thread_.join();
-  }
-
- private:
-  std::thread thread_;
-};
-
-}  // namespace
 
 Helper::Helper() : parent_{channel_.ParentId(), nullptr} {}
 
@@ -168,9 +132,12 @@ void Helper::Picture(const spiproto::Frame& frame) {
   // their own while the plug-in decodes: the first write to a fresh page of shared memory is
   // costly (under Wine, whose shared memory is a file, 200-270 ms for a 24-megapixel picture,
   // against 30-45 ms into pages touched before).  The thread ends before the picture is written.
-  TPageToucher toucher;
-  if (decoded && request.ExpectedBytes >= kWorthTouching && request.ExpectedBytes <= spiproto::kMaxBlockBytes)
-    toucher.Start(pool_.Expect(static_cast<size_t>(request.ExpectedBytes)));
+  platform::PageToucher toucher;
+  if (decoded && request.ExpectedBytes >= platform::PageToucher::kWorthTouching &&
+      request.ExpectedBytes <= spiproto::kMaxBlockBytes) {
+    if (platform::SharedMemory* block = pool_.Expect(static_cast<size_t>(request.ExpectedBytes)))
+      toucher.Start(block->Data(), block->Size());
+  }
   if (decoded && ReadInput(request.Input, input)) {
     pictureName_ = request.Input.FileName;
     spirun::Fault fault;
