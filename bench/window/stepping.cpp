@@ -4,7 +4,9 @@
 // step, so the next picture can be prepared) and steps back to back (no time to prepare).  Each
 // step is timed from the key to the new picture painted and the window taking messages again.
 // Also a cold start: the program (KOR_VIEWER) started on a picture, to the picture painted, beside
-// the codec alone started as a program (codec_once.exe) on the same picture.
+// the codec alone started as a program (codec_once.exe) on the same picture; and what the plug-in
+// helper and the plug-in search add to a cold start: the program started on a BMP, which it
+// reads itself, with its plug-ins beside it against a copy without them (KOR_BARE_VIEWER).
 // Run by bench/window/stepping.py, which makes the pictures and puts the plug-in beside this
 // program; never part of the pass/fail run.
 #include <windows.h>
@@ -233,6 +235,22 @@ TEST_F(SteppingBench, PreparedAndColdStepsAgainstTheCodecAlone) {
     }
   }
 
+  // The helper and the plug-in search at a cold start: the same BMP, turn about, by the program
+  // with its plug-ins (a helper started, the plug-ins asked) and by a copy without any.
+  std::vector<double> withPlugins, withoutPlugins;
+  const char* bare = std::getenv("KOR_BARE_VIEWER");
+  const char* bmp = std::getenv("KOR_BMP");
+  if (std::getenv("KOR_VIEWER") && bare && bmp) {
+    for (int i = 0; i < 5; ++i) {
+      double shown = -1;
+      withPlugins.push_back(
+          ColdStart(platform::AnsiToWide(std::getenv("KOR_VIEWER")), platform::AnsiToWide(bmp), shown));
+      withoutPlugins.push_back(ColdStart(platform::AnsiToWide(bare), platform::AnsiToWide(bmp), shown));
+      EXPECT_GT(withPlugins.back(), 0) << "cold start on the BMP " << i;
+      EXPECT_GT(withoutPlugins.back(), 0) << "cold start without plug-ins " << i;
+    }
+  }
+
   std::printf("codec alone %.0f ms (median of %zu)\n", base * 1000, codec.size());
   if (!starts.empty()) {
     std::printf("cold start, the program started to the picture painted:");
@@ -244,6 +262,17 @@ TEST_F(SteppingBench, PreparedAndColdStepsAgainstTheCodecAlone) {
     std::printf(" ms\n  the program adds %.0f ms = %.3f x the codec alone (median of the differences)\n",
                 Median(Differences(starts, codecStarts)) * 1000,
                 Median(Differences(starts, codecStarts)) / base);
+  }
+  if (!withPlugins.empty()) {
+    std::printf("cold start on a BMP of the same picture, with the plug-ins:");
+    for (double t : withPlugins) std::printf(" %.0f", t * 1000);
+    std::printf(" ms\n  without any:");
+    for (double t : withoutPlugins) std::printf(" %.0f", t * 1000);
+    std::printf(
+        " ms\n  the helper and the plug-in search add %.0f ms = %.3f x the codec alone (median of the "
+        "differences)\n",
+        Median(Differences(withPlugins, withoutPlugins)) * 1000,
+        Median(Differences(withPlugins, withoutPlugins)) / base);
   }
   std::printf("reading pace (%.1f s):", pace);
   for (double t : read) std::printf(" %.0f", t * 1000);
@@ -267,5 +296,8 @@ TEST_F(SteppingBench, PreparedAndColdStepsAgainstTheCodecAlone) {
     RecordProperty("start_ratio", std::to_string(Median(starts) / base));
     RecordProperty("start_added_ratio", std::to_string(Median(Differences(starts, codecStarts)) / base));
   }
+  if (!withPlugins.empty())
+    RecordProperty("start_plugins_ratio",
+                   std::to_string(Median(Differences(withPlugins, withoutPlugins)) / base));
   EXPECT_TRUE(boxes.empty());
 }

@@ -39,12 +39,24 @@ def main():
         os.makedirs(photos, exist_ok=True)
         for i, v in enumerate(variants(picture(), 8)):
             v.save(os.path.join(photos, 'p%d.png' % i), compress_level=6)
+    # One of them as a BMP, which the viewer reads itself, in a folder of its own (the stepping
+    # goes through the PNGs' folder).
+    bmp = os.path.join(here, 'bmp', 'p0.bmp')
+    if not os.path.exists(bmp):
+        os.makedirs(os.path.dirname(bmp), exist_ok=True)
+        Image.open(os.path.join(photos, 'p0.png')).save(bmp)
+    # The viewer alone in a folder, without plug-ins: it then starts no helper and searches none.
+    bare = os.path.join(here, 'bare')
+    os.makedirs(bare, exist_ok=True)
+    shutil.copy2(os.path.join(build, 'bin', 'Korvale2.exe'), bare)
     # The window looks for plug-ins, and the plug-in helper, beside its program.
     for name in ('ifwic.spi', 'ifwic.sph', 'korspi32.exe', 'korspi64.exe'):
         if os.path.exists(os.path.join(build, 'bin', name)):
             shutil.copy2(os.path.join(build, 'bin', name), here)
     env = dict(os.environ, KOR_PHOTOS='Z:' + photos.replace('/', '\\'), KOR_PACE=pace,
-               KOR_VIEWER='Z:' + os.path.join(build, 'bin', 'Korvale2.exe').replace('/', '\\'))
+               KOR_VIEWER='Z:' + os.path.join(build, 'bin', 'Korvale2.exe').replace('/', '\\'),
+               KOR_BARE_VIEWER='Z:' + os.path.join(bare, 'Korvale2.exe').replace('/', '\\'),
+               KOR_BMP='Z:' + bmp.replace('/', '\\'))
     subprocess.run([os.path.join(ROOT, 'scripts', 'wine-run'), os.path.join(here, 'bench_stepping.exe')],
                    env=env, check=True)
 
