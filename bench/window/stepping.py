@@ -30,6 +30,11 @@ def variants(im, count):
         yield v
 
 
+def windows_path(path):
+    """`path` as the programs under Wine name it."""
+    return 'Z:' + path.replace('/', '\\')
+
+
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, 'build', 'win64'))
     pace = sys.argv[2] if len(sys.argv) > 2 else '1.5'
@@ -53,10 +58,9 @@ def main():
     for name in ('ifwic.spi', 'ifwic.sph', 'korspi32.exe', 'korspi64.exe'):
         if os.path.exists(os.path.join(build, 'bin', name)):
             shutil.copy2(os.path.join(build, 'bin', name), here)
-    env = dict(os.environ, KOR_PHOTOS='Z:' + photos.replace('/', '\\'), KOR_PACE=pace,
-               KOR_VIEWER='Z:' + os.path.join(build, 'bin', 'Korvale2.exe').replace('/', '\\'),
-               KOR_BARE_VIEWER='Z:' + os.path.join(bare, 'Korvale2.exe').replace('/', '\\'),
-               KOR_BMP='Z:' + bmp.replace('/', '\\'))
+    env = dict(os.environ, KOR_PHOTOS=windows_path(photos), KOR_PACE=pace,
+               KOR_VIEWER=windows_path(os.path.join(build, 'bin', 'Korvale2.exe')),
+               KOR_BARE_VIEWER=windows_path(os.path.join(bare, 'Korvale2.exe')), KOR_BMP=windows_path(bmp))
     subprocess.run([os.path.join(ROOT, 'scripts', 'wine-run'), os.path.join(here, 'bench_stepping.exe')],
                    env=env, check=True)
 
