@@ -135,7 +135,7 @@ int pictureInfo(const char* buf, spi_len_t len, uint32_t flag, SPI_PICTINFO* inf
   }
   const ifwic::InputBytes& in = head.partial() ? whole : head;
   ifwic::WicPicture picture;
-  result = picture.open(in.data(), in.size());
+  result = picture.open(in.data(), in.size(), false);
   if (result != SPI_SUCCESS) return result;
   return picture.describe(info, ifwic::readDensity(container, in.data(), in.size()));
 }
@@ -148,7 +148,7 @@ int picture(const char* buf, spi_len_t len, uint32_t flag, HLOCAL* infoHandle, H
   int result = in.open(buf, len, flag);
   if (result != SPI_SUCCESS) return result;
   ifwic::WicPicture picture;
-  result = picture.open(in.data(), in.size());
+  result = picture.open(in.data(), in.size(), true);
   if (result != SPI_SUCCESS) return result;
   const Container container = ifwic::identify(in.data(), in.size());
   return picture.decode(infoHandle, bitsHandle, progress, lData,

@@ -7,8 +7,9 @@
 #include "byte_stream.h"
 #include "colour.h"
 #include "icc.h"
-#include "platform/dib_layout.h"
 #include "pixels.h"
+#include "platform/dib_layout.h"
+#include "plugins/spare_rows_api.h"
 
 namespace ifwic {
 
@@ -229,8 +230,29 @@ bool InputBytes::mapFile(const char* name, spi_len_t offset) {
   return true;
 }
 
+// The rows' block our plug-in helper kept from the last picture (plugins/spare_rows_api.h), when
+// it has exactly `bytes`; null otherwise and under any other host.  Asking for 0 bytes lets the
+// helper's block go.
+static HLOCAL spareOfHost(SIZE_T bytes) {
+  const auto offer = reinterpret_cast<KorSpareRowsFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(nullptr), KOR_SPARE_ROWS_EXPORT)));
+  if (!offer) return nullptr;
+  HLOCAL block = static_cast<HLOCAL>(offer(bytes));
+  if (block && (bytes == 0 || LocalSize(block) != bytes)) {
+    LocalFree(block);
+    return nullptr;
+  }
+  return block;
+}
+
 void TouchedBlock::start(SIZE_T bytes) {
   finish();
+  block_.reset();  // before the next one: two are never held at once
+  block_.reset(spareOfHost(bytes));
+  if (block_) {
+    bytes_ = bytes;  // its pages are made: nothing to touch
+    return;
+  }
   block_.reset(LocalAlloc(LMEM_MOVEABLE, bytes));
   if (!block_) return;
   bytes_ = bytes;
@@ -258,7 +280,7 @@ bool jpegXrDecodable(IWICImagingFactory* factory) {
   return SUCCEEDED(factory->CreateDecoder(GUID_ContainerFormatWmp, nullptr, decoder.put()));
 }
 
-int WicPicture::open(const BYTE* data, size_t size) {
+int WicPicture::open(const BYTE* data, size_t size, bool decoding) {
   const Container container = identify(data, size);
   container_ = container;
   bigEndianTiff_ = container == Container::Tiff && data[0] == 'M';
@@ -291,13 +313,17 @@ int WicPicture::open(const BYTE* data, size_t size) {
   // The header foretells the rows of most large pictures: 24-bit rows of the upright picture for
   // every colour picture.  Their block is made while the codec decodes; a picture that comes
   // out otherwise (grey, a palette, a partial GIF frame) has its block made afterwards.
-  if (header_.known && header_.depth >= 24) {
-    uint32_t width, height;
-    uprightSize(orientation_, header_.width, header_.height, width, height);
-    const uint64_t bytes = KorDibRowBytes(width, 24) * height;
-    if (bytes >= platform::PageToucher::kWorthTouching && bytes <= kMaxBitsBytes &&
-        static_cast<uint64_t>(width) * height <= kMaxPixels)
+  if (decoding) {
+    uint64_t bytes = 0;
+    if (header_.known && header_.depth >= 24) {
+      uint32_t width, height;
+      uprightSize(orientation_, header_.width, header_.height, width, height);
+      if (static_cast<uint64_t>(width) * height <= kMaxPixels) bytes = KorDibRowBytes(width, 24) * height;
+    }
+    if (bytes >= platform::PageToucher::kWorthTouching && bytes <= kMaxBitsBytes)
       rows_.start(static_cast<SIZE_T>(bytes));
+    else
+      spareOfHost(0);  // a block of another kind is made afterwards: the helper's goes first
   }
   HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_IWICImagingFactory, factory_.putVoid());

@@ -46,7 +46,8 @@ class InputBytes {
 // True when the system's codecs can make a decoder for JPEG XR.
 bool jpegXrDecodable(IWICImagingFactory* factory);
 
-// A movable block for the rows, made before the codec decodes the picture, whose pages are made
+// A movable block for the rows, had before the codec decodes the picture: the last picture's,
+// when our plug-in helper lends it (plugins/spare_rows_api.h), or a new one whose pages are made
 // on a thread of their own while the codec works (platform/page_toucher.h).
 class TouchedBlock {
  public:
@@ -70,7 +71,8 @@ class WicPicture {
  public:
   // Opens the first frame of the bytes, which must carry one of our signatures.  COM must be
   // initialised on this thread for the life of the object.  Returns an SPI result code.
-  int open(const BYTE* data, size_t size);
+  // `decoding`: the frame will be decoded, and the rows' block is made meanwhile.
+  int open(const BYTE* data, size_t size, bool decoding);
 
   // Fills the record from the frame (size, returned depth, density).
   int describe(SPI_PICTINFO* info, const Density& density);

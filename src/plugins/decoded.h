@@ -49,6 +49,9 @@ class TDecodedPicture {
   // The plug-in's own handles when the blocks are still the plug-in's; null otherwise.
   virtual platform::LocalHandle InfoHandle() const { return nullptr; }
   virtual platform::LocalHandle BitsHandle() const { return nullptr; }
+  // Hands the plug-in's rows block, unlocked, to the caller, who frees it; null (and nothing
+  // changes) when the rows are not a block of their own.  Info() and Bits() are not called after.
+  virtual platform::LocalHandle TakeBits() { return nullptr; }
   // The rows (BitsSize bytes) when they lie in a block that may outlive this object, its owner
   // sharing in the returned pointer; null when the picture is held some other way.  The info
   // block is never shared: Info() is the holder's own copy.

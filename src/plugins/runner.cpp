@@ -41,7 +41,7 @@ class TLocalPicture : public TDecodedPicture {
     if (info_) platform::LocalUnlockBlock(infoHandle_);
     if (bits_) platform::LocalUnlockBlock(bitsHandle_);
     platform::LocalFreeBlock(infoHandle_);
-    platform::LocalFreeBlock(bitsHandle_);
+    if (bitsHandle_) platform::LocalFreeBlock(bitsHandle_);
   }
   const void* Info() override {
     if (!info_) info_ = platform::LocalLockBlock(infoHandle_);
@@ -53,6 +53,14 @@ class TLocalPicture : public TDecodedPicture {
   }
   platform::LocalHandle InfoHandle() const override { return infoHandle_; }
   platform::LocalHandle BitsHandle() const override { return bitsHandle_; }
+  platform::LocalHandle TakeBits() override {
+    if (!bitsHandle_ || bitsHandle_ == infoHandle_) return nullptr;
+    if (bits_) platform::LocalUnlockBlock(bitsHandle_);
+    bits_ = nullptr;
+    platform::LocalHandle bits = bitsHandle_;
+    bitsHandle_ = nullptr;
+    return bits;
+  }
   bool Check() {
     return Info() && Bits() &&
            CheckDecodedBlocks(info_, platform::LocalBlockSize(infoHandle_),

@@ -11,6 +11,11 @@
 //                                         the picture written to OUT as a BMP file
 //   com none|sta|mta FILE              -> GetPicture with the thread's COM state set up first,
 //                                         then whether that state is unchanged afterwards
+//   spare FILL EXTRA                   -> arms the offer our plug-in helper makes: the next decode
+//                                         that asks is lent a block of the size it asks for plus
+//                                         EXTRA bytes, every byte FILL; that decode's line then
+//                                         says what was asked ("spare-asked N") and whether the
+//                                         block came back as the picture's rows ("spare-used")
 #include <windows.h>
 #include <objbase.h>
 
@@ -21,7 +26,36 @@
 #include <string>
 #include <vector>
 
+#include "plugins/spare_rows_api.h"
 #include "plugins/spi_api.h"
+
+namespace {
+
+// The helper's offer as the harness plays it (plugins/spare_rows_api.h).
+struct SpareOffer {
+  int fill = -1;  // -1: not armed
+  SIZE_T extra = 0;
+  long long asked = -1;  // what the plug-in asked for; -1: it did not ask
+  HLOCAL lent = nullptr;
+};
+SpareOffer spare;
+
+}  // namespace
+
+extern "C" __declspec(dllexport) void* KOR_SPARE_ROWS_CALL KorvaleSpareRows(size_t bytes) {
+  spare.asked = static_cast<long long>(bytes);
+  if (spare.fill < 0 || bytes == 0) return nullptr;
+  // Marked discardable, which no block of the plug-in's own is: a handle freed and made again
+  // may come back with the same value.
+  HLOCAL block = LocalAlloc(LMEM_MOVEABLE | LMEM_DISCARDABLE, bytes + spare.extra);
+  if (void* p = block ? LocalLock(block) : nullptr) {
+    std::memset(p, spare.fill, bytes + spare.extra);
+    LocalUnlock(block);
+  }
+  spare.fill = -1;
+  spare.lent = block;
+  return block;
+}
 
 namespace {
 
@@ -210,6 +244,9 @@ std::string run(const Plugin& spi, std::istringstream& args) {
     const int r = decode(spi, mode, offset, path, &hInfo, &hBits, &progress);
     s << "result " << r << " progress " << progress.calls << " " << progress.lastDone << "/" << progress.total
       << (progress.ordered ? "" : " disordered");
+    if (spare.asked >= 0) s << " spare-asked " << spare.asked;
+    if (r == 0 && spare.lent && hBits == spare.lent && (LocalFlags(hBits) & LMEM_DISCARDABLE)) s << " spare-used";
+    spare = SpareOffer();
     if (r == 0) {
       s << checkAndWrite(hInfo, hBits, out);
       LocalFree(hInfo);
@@ -240,6 +277,10 @@ std::string run(const Plugin& spi, std::istringstream& args) {
     if (SUCCEEDED(probe)) CoUninitialize();
     if (model != "none") CoUninitialize();
     return s.str();
+  }
+  if (cmd == "spare") {
+    args >> spare.fill >> spare.extra;
+    return "armed";
   }
   if (cmd == "preview") {
     std::string path;

@@ -124,6 +124,16 @@ class Pictures:
         rgb.save(self.path('lzw.tif'), compression='tiff_lzw', dpi=(150, 150))
         rgb.save(self.path('multipage.tif'), save_all=True, append_images=[Image.fromarray(255 - gradient())])
         Image.fromarray(gradient(2000, 1200)).save(self.path('tall.png'))
+        # More large ones for the rows' block lent by the helper: alpha composited through a strip,
+        # rows with padding, and a JPEG turned upright (stored 1200 x 1999, EXIF orientation 6).
+        big = Image.fromarray(gradient(1999, 1200))
+        big.save(self.path('padded.png'))
+        tall_rgba = Image.fromarray(gradient(2000, 1200)).convert('RGBA')
+        tall_rgba.putalpha(Image.fromarray((np.arange(2000 * 1200).reshape(1200, 2000) % 256).astype(np.uint8)))
+        tall_rgba.save(self.path('tall_rgba.png'))
+        exif = Image.Exif()
+        exif[0x0112] = 6
+        big.transpose(Image.Transpose.ROTATE_90).save(self.path('turned.jpg'), quality=90, exif=exif.tobytes())
         rgb.save(self.path('not_a_plugin_format.bmp'))
         # A header that announces 60000 x 60000 pixels over a few bytes of data.
         write_png(self.path('huge.png'), np.zeros((1, 1, 3), np.uint8), 2, 8)
@@ -206,6 +216,10 @@ LOSSLESS = {  # file: bits per pixel the plug-in returns
     'transparent.gif': 24, 'partial.gif': 8, 'partial_transparent.gif': 24, 'rgb.tif': 24, 'lzw.tif': 24, 'multipage.tif': 24,
     'tall.png': 24,  # large enough for the rows' block made while the codec decodes
 }
+# Large enough for a rows' block made while the codec decodes: each is decoded as it is, then
+# into a lent block full of another picture's bytes, then lent a block of the wrong size.
+LENT = {'tall.png': 2000 * 3 * 1200, 'padded.png': 6000 * 1200, 'tall_rgba.png': 2000 * 3 * 1200,
+        'turned.jpg': 6000 * 1200}
 # Compared with its own 16-bit samples: Pillow truncates them to their high bytes.
 SIXTEEN = {'rgb16.png': 24, 'interlaced16.png': 24}
 LOSSY = {'baseline.jpg': 24, 'progressive.jpg': 24, 'grey.jpg': 8, 'cmyk.jpg': 24}
@@ -258,6 +272,11 @@ def setUpModule():
         p.add(('abort%d' % at, 'tall'), 'decode file 0 %s x.bmp %d' % (winpath(p.path('tall.png')), at))
     for model in ('none', 'sta', 'mta'):
         p.add(('com', model), 'com %s %s' % (model, winpath(p.path('baseline.jpg'))))
+    for name in LENT:
+        for key, arm in (('plain', None), ('lent', 'spare 165 0'), ('wrong', 'spare 90 4096')):
+            if arm:
+                p.add(('arm' + key, name), arm)
+            p.add((key, name), 'decode mem 0 %s %s' % (winpath(p.path(name)), winpath(p.path('%s.%s.bmp' % (name, key)))))
     p.add(('preview', ''), 'preview %s' % winpath(p.path('rgb.png')))
     p.add(('plugininfo', ''), 'info')
     p.run()
@@ -345,6 +364,21 @@ class DecodeTest(unittest.TestCase):
                 with Image.open(PICS.path(name)) as second:
                     second.seek(1)
                     self.assertGreater(np.abs(got - np.asarray(second.convert('RGB')).astype(int)).mean(), 50)
+
+    def test_rows_lent_by_the_helper_are_written_whole(self):
+        # The helper lends the rows' block of the last picture for the next of the same size: every
+        # byte of it must be written again, and a block of another size is not used.
+        for name, size in LENT.items():
+            with self.subTest(name=name):
+                with open(PICS.path(name + '.plain.bmp'), 'rb') as f:
+                    plain = f.read()
+                self.assertEqual(len(plain), 54 + size)
+                for key in ('lent', 'wrong'):
+                    f = fields((key, name))
+                    self.assertEqual((f.get('result'), f.get('spare-asked')), ('0', str(size)), answer((key, name)))
+                    self.assertEqual('spare-used' in answer((key, name)).split(), key == 'lent', answer((key, name)))
+                    with open(PICS.path('%s.%s.bmp' % (name, key)), 'rb') as out:
+                        self.assertTrue(out.read() == plain, '%s: the %s decode differs' % (name, key))
 
     def test_file_mode_equals_memory_mode(self):
         for name in list(LOSSLESS) + list(LOSSY) + list(SIXTEEN):

@@ -6,6 +6,7 @@
 #include "platform/localmem.h"
 #include "platform/page_toucher.h"
 #include "plugins/picture_block.h"
+#include "spare_rows.h"
 
 namespace korspi {
 
@@ -147,6 +148,9 @@ void Helper::Picture(const spiproto::Frame& frame) {
     if (fault) Fault(fault, frame.Seq);
   }
   done.Rejected = runner_.Rejected();
+  // Rows kept for a plug-in that did not take them this time go before the picture's block is
+  // made: they are held from one picture to the next, never beside a picture of another kind.
+  SpareRows().LetGo();
   platform::SharedMemory none;
   if (done.Value != SPI_SUCCESS || !picture) {
     AnswerPicture(done, frame.Seq, none);
@@ -166,6 +170,8 @@ void Helper::Picture(const spiproto::Frame& frame) {
     return;
   }
   WriteFileImage(layout, picture->Info(), picture->Bits(), image->Data() + block.Offset);
+  // The rows' block, its pages made, stays for a plug-in that asks for one of its size.
+  SpareRows().Keep(picture->TakeBits());
   picture.reset();
   done.Has = true;
   done.Token = image->Lend(platform::PeerProcess{});
@@ -183,7 +189,11 @@ int Helper::Run() {
     if (status == spiproto::FrameReader::kPartial) {
       // No request for a while: the person looks at a picture, and the blocks kept for the
       // next ones go.
-      if (frames.Empty() && pool_.Holding() && !channel_.Await(TBlockPool::kIdleMs)) pool_.LetGo();
+      if (frames.Empty() && (pool_.Holding() || SpareRows().Holding()) &&
+          !channel_.Await(TBlockPool::kIdleMs)) {
+        pool_.LetGo();
+        SpareRows().LetGo();
+      }
       // The header first, then the rest of the frame it announces, never past it.
       if (!channel_.Read(buffer, spiproto::kHeaderBytes)) return 0;
       frames.Append(buffer, spiproto::kHeaderBytes);

@@ -1,7 +1,8 @@
 // korspi's work: it takes the program's requests from its channel, runs each call into a plug-in
 // through the in-process runner, checks each picture before handing it over, copies it once into
 // a block of shared memory as the picture-block contract describes it (a block the program
-// handed back when one fits, block_pool.h), and frees the plug-in's blocks itself.  A fault it catches is
+// handed back when one fits, block_pool.h), and frees the plug-in's blocks itself (the rows'
+// block it may keep for the next picture, spare_rows.h).  A fault it catches is
 // reported and ends it: nothing of a plug-in that stopped half-way is trusted for another call.
 #ifndef KORVALE_TOOLS_KORSPI_HELPER_H
 #define KORVALE_TOOLS_KORSPI_HELPER_H

@@ -5,6 +5,15 @@
 #include "platform/dynlib.h"
 #include "platform/process.h"
 #include "helper.h"
+#include "plugins/spare_rows_api.h"
+#include "spare_rows.h"
+
+#if defined(_WIN32)
+// The offer of plugins/spare_rows_api.h: this program alone exports it.
+extern "C" __declspec(dllexport) void* KOR_SPARE_ROWS_CALL KorvaleSpareRows(size_t bytes) {
+  return korspi::SpareRows().Take(bytes);
+}
+#endif
 
 int main() {
   platform::RestrictLibrarySearch();
