@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """Steps the real window through 8 photo-like 6000 x 4000 PNGs opened by ifwic.spi, at a reading
-pace and back to back, against the imaging codec alone (bench_stepping.exe prints the figures).
+pace and back to back, against the imaging codec alone (bench_stepping.exe prints the figures);
+then the same picture through a plug-in that knows nothing of this program (the KVP1 fixture) in
+the helper, against that plug-in's own GetPicture (bench_plugin_load.exe).
 
     bench/window/stepping.py BUILD_DIR [PACE_SECONDS]
 
@@ -9,6 +11,7 @@ and kept in BUILD_DIR/bench/window/photos.
 """
 import os
 import shutil
+import struct
 import subprocess
 import sys
 
@@ -28,6 +31,13 @@ def variants(im, count):
             r, g, b = v.split()
             v = Image.merge('RGB', (g, b, r))
         yield v
+
+
+def write_kvp(im, path):
+    """`im` as a KVP1 file of 24-bit rows, top row first (its rows are 4-byte multiples)."""
+    with open(path, 'wb') as out:
+        out.write(b'KVP1' + struct.pack('<iiHHII', im.width, im.height, 24, 0, 0, 0))
+        out.write(im.convert('RGB').tobytes('raw', 'BGR'))
 
 
 def windows_path(path):
@@ -61,8 +71,17 @@ def main():
     env = dict(os.environ, KOR_PHOTOS=windows_path(photos), KOR_PACE=pace,
                KOR_VIEWER=windows_path(os.path.join(build, 'bin', 'Korvale2.exe')),
                KOR_BARE_VIEWER=windows_path(os.path.join(bare, 'Korvale2.exe')), KOR_BMP=windows_path(bmp))
-    subprocess.run([os.path.join(ROOT, 'scripts', 'wine-run'), os.path.join(here, 'bench_stepping.exe')],
-                   env=env, check=True)
+    wine_run = os.path.join(ROOT, 'scripts', 'wine-run')
+    subprocess.run([wine_run, os.path.join(here, 'bench_stepping.exe')], env=env, check=True)
+    # The fixture plug-in in a folder of its own, out of the stepping window's search.
+    kvp = os.path.join(here, 'kvp')
+    if not os.path.exists(os.path.join(kvp, 'p0.kvp')):
+        os.makedirs(kvp, exist_ok=True)
+        write_kvp(Image.open(os.path.join(photos, 'p0.png')), os.path.join(kvp, 'p0.kvp'))
+    shutil.copy2(os.path.join(build, 'spi', 'decode', 'kvpdec.spi'), kvp)
+    subprocess.run([wine_run, os.path.join(here, 'bench_plugin_load.exe'), '5',
+                    windows_path(os.path.join(kvp, 'kvpdec.spi')), windows_path(os.path.join(kvp, 'p0.kvp'))],
+                   check=True)
 
 
 if __name__ == '__main__':
