@@ -158,6 +158,9 @@ void TForm1::LoadStartupPicture() {
   Image1->Picture().ReadData(stream);
 }
 
+// The window takes dropped files from its creation on.  The style is all that accepting them
+// needs (the shell's DragAcceptFiles sets nothing else), and setting it here leaves the shell
+// unloaded until a file is really dropped: under Wine it and what it brings cost the start-up.
 void TForm1::PrepareWindowParams(TCreateParams& params) {
   TForm::PrepareWindowParams(params);
   params.ExStyle |= WS_EX_ACCEPTFILES;
@@ -211,7 +214,6 @@ void TForm1::FormCreate(TObject*) {
   FileListBox1->SetMask(mask);
   OpenDialog1->Filter = "画像データ|" + mask;
   SaveDialog1->Filter = "画像データ|" + mask;
-  ::DragAcceptFiles(Handle(), TRUE);
   const std::vector<std::string> args = SplitCommandLine(commandLine_);
   if (args.size() > 1) OpenPicture(args[1]);
 }
