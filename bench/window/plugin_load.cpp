@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "median.h"
 #include "picture/picture.h"
 #include "platform/dynlib.h"
 #include "platform/localmem.h"
@@ -27,11 +28,6 @@ double Timed(const std::function<bool()>& run) {
   const bool ok = run();
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
   return ok ? took.count() : -1;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? -1 : v[v.size() / 2];
 }
 
 // The plug-in loaded into this process and asked for the picture, its blocks freed after: what

@@ -21,6 +21,7 @@
 
 #include "fixture.h"
 #include "ifwic/bench/wic_baseline.h"
+#include "median.h"
 #include "graphics/prepared.h"
 #include "picture/picture.h"
 #include "platform/files.h"
@@ -30,11 +31,6 @@
 #include "rtl/text.h"
 
 namespace {
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : (v[(v.size() - 1) / 2] + v[v.size() / 2]) / 2;
-}
 
 // What each run of `a` took beyond the run of `b` beside it.
 std::vector<double> Differences(const std::vector<double>& a, const std::vector<double>& b) {
