@@ -7,6 +7,7 @@
 #include "picture/bitmap_image.h"
 #include "picture/call_off.h"
 #include "platform/dib_layout.h"
+#include "platform/page_toucher.h"
 #include "rtl/exceptions.h"
 #include "rtl/messages.h"
 
@@ -23,13 +24,20 @@ namespace {
 constexpr uint64_t kRowsPerFileByte = 256;
 constexpr uint64_t kUnbackedImageBytes = uint64_t(16) << 20;
 
-// Reads up to `count` bytes in strips, checking between them whether the work was called off;
-// returns how many bytes the stream gave (a short read ends it, as it ends ReadBuffer).
+// Reads up to `count` bytes into the fresh block at `to` in strips, checking between them
+// whether the work was called off; returns how many bytes the stream gave (a short read ends
+// it, as it ends ReadBuffer).  A large block's pages are made on a thread of their own just
+// ahead of the reading: under Wine a file's read into fresh pages took 480 ms for 72 MB, and
+// 200-250 ms so, without costing anything natively.
 int64_t ReadInStrips(TStream& stream, uint8_t* to, int64_t count) {
+  platform::PageToucher ahead;
+  if (static_cast<uint64_t>(count) >= platform::PageToucher::kWorthTouching)
+    ahead.Start(to, static_cast<size_t>(count));
   int64_t done = 0;
   while (done < count) {
     CheckCallOff();
     const int64_t want = std::min<int64_t>(count - done, static_cast<int64_t>(kCallOffStripBytes));
+    ahead.WaitFor(static_cast<size_t>(done + want));
     const int64_t got = stream.Read(to + done, want);
     done += std::max<int64_t>(got, 0);
     if (got < want) break;

@@ -1,6 +1,7 @@
 // Reading: every header, depth, compression and row order, and every kind of bad input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -407,7 +408,9 @@ TEST(BitmapReadBad, RunLengthTopDownIsRefused) {
 
 // A read called off in the middle, from the stream as it is read: the rows of a large plain
 // picture stop at the next strip, run-length data (read whole first) at the next strip of
-// decoded rows; the bitmap keeps what it had.  Not called off, the same pictures load.
+// decoded rows; the bitmap keeps what it had.  Not called off, the same pictures load, the
+// plain one large enough for its pages to be made ahead of the reading, which must leave
+// every byte read as it was.
 TEST(BitmapRead, CalledOffBetweenStrips) {
   struct CallingOff : TPointerStream {
     CallingOff(const Bytes& b, std::atomic<bool>& flag, int64_t after)
@@ -422,8 +425,8 @@ TEST(BitmapRead, CalledOffBetweenStrips) {
   };
   Bmp plain;
   plain.width = 1024;
-  plain.height = 700;  // 2.1 MB of rows: three strips
-  plain.pixels.assign(size_t(1024) * 3 * 700, 0x40);
+  plain.height = 1500;  // 4.6 MB of rows: five strips
+  plain.pixels.assign(size_t(1024) * 3 * 1500, 0x40);
   Bmp rle;
   rle.width = 4000;
   rle.height = 600;  // 2.4 MB of rows from a few kilobytes of runs
@@ -457,6 +460,10 @@ TEST(BitmapRead, CalledOffBetweenStrips) {
       Load(bmp, bytes);
     }
     EXPECT_EQ(bmp.Width(), c.bmp.width);
+    if (&c.bmp == &plain) {
+      const size_t bytes = plain.pixels.size();
+      EXPECT_EQ(std::count(bmp.Rows(), bmp.Rows() + bytes, 0x40), static_cast<std::ptrdiff_t>(bytes));
+    }
     flag = true;
     Load(bmp, bytes);
     EXPECT_EQ(bmp.Height(), c.bmp.height);
