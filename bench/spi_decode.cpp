@@ -180,7 +180,7 @@ int main(int argc, char** argv) {
   const double load = reporter.times["PictureLoadFile"];
   if (base > 0 && load > 0) {
     std::printf(
-        "\nTPicture::LoadFile / plug-in GetPicture: %.2fx real time, %.2fx CPU time (target at most 1.5x)\n",
+        "\nTPicture::LoadFile / plug-in GetPicture: %.2fx real time, %.2fx CPU time (aim: at most 1.1x)\n",
         load / base, reporter.cpu["PictureLoadFile"] / reporter.cpu["PluginGetPicture"]);
   }
   const double inProcess = reporter.times["PictureLoadFileInProcess"];
