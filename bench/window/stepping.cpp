@@ -13,7 +13,6 @@
 // After windows.h: the process's memory counters.
 #include <psapi.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>

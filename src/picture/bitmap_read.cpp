@@ -27,8 +27,8 @@ constexpr uint64_t kUnbackedImageBytes = uint64_t(16) << 20;
 // Reads up to `count` bytes into the fresh block at `to` in strips, checking between them
 // whether the work was called off; returns how many bytes the stream gave (a short read ends
 // it, as it ends ReadBuffer).  A large block's pages are made on a thread of their own just
-// ahead of the reading: under Wine a file's read into fresh pages took 480 ms for 72 MB, and
-// 200-250 ms so, without costing anything natively.
+// ahead of the reading: under Wine, reading 72 MB of a file into fresh pages took 480 ms, and
+// 200-250 ms into pages made that way (natively the same either way).
 int64_t ReadInStrips(TStream& stream, uint8_t* to, int64_t count) {
   platform::PageToucher ahead;
   if (static_cast<uint64_t>(count) >= platform::PageToucher::kWorthTouching)

@@ -47,10 +47,8 @@ class PageToucher {
       made_.store(kAll);
     }
   }
-  // Returns once the pages of the first `bytes` are made (at once when nothing is being made):
-  // a caller filling the block behind the thread then never meets a fresh page itself, which
-  // under Wine is what makes the first write to a page through the system's read of a file
-  // twice as dear as a write of its own.
+  // Returns once the pages of the first `bytes` are made (at once when nothing is being made),
+  // so that a caller filling the block behind the thread never meets a fresh page itself.
   void WaitFor(size_t bytes) const {
     while (made_.load(std::memory_order_acquire) < bytes) std::this_thread::yield();
   }
