@@ -98,6 +98,9 @@ void TInSPIAbleData::Faulted(TInSPI& module, const spirun::Fault& fault) {
     case spirun::Fault::kExited:
       firstFault_ = Format(msg::kSusiePluginExited, {name, entry, std::to_string(fault.Code)});
       break;
+    case spirun::Fault::kRefused:
+      firstFault_ = Format(msg::kSusiePluginRefused, {name, entry});
+      break;
     default:
       firstFault_ = Format(msg::kSusiePluginHung, {name, entry});
       break;

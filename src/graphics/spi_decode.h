@@ -31,13 +31,16 @@ inline constexpr const char kSusiePluginFault[] = "%s:Susie Pluginが%sの実行
 // A plug-in ended the helper process inside an entry point: file name, entry point, exit code.
 inline constexpr const char kSusiePluginExited[] =
     "%s:Susie Pluginが%sの実行中にプロセスを終了しました (終了コード %s)";
+// The helper's answer for a plug-in's entry point failed the checks and was not taken: file
+// name, entry point.
+inline constexpr const char kSusiePluginRefused[] = "%s:Susie Pluginの%sの結果が不正なため拒否しました";
 // A plug-in showed no sign of life inside an entry point for the time limit.
 inline constexpr const char kSusiePluginHung[] = "%s:Susie Pluginが%sの実行中に応答しなくなりました";
 }  // namespace msg
 
 // No plug-in decoded the file and at least one of them faulted on the way (crashed, ended its
-// process, stopped answering): the message names the first that did, the entry point and what
-// happened.  Whatever it had handed over is freed.
+// process, stopped answering, gave an answer the checks refused): the message names the first
+// that did, the entry point and what happened.  Whatever it had handed over is freed.
 KOR_DECLARE_EXCEPTION(ESPIPluginFault, EInvalidGraphic);
 
 // Windows' MulDiv: number * numerator / denominator with a 64-bit intermediate, rounded to the

@@ -82,7 +82,7 @@ void THelperChannel::Ended(Fault& fault, const char* entry) {
   Lost(fault, end.Signal ? Fault::kException : Fault::kExited, end.Code, entry);
 }
 
-void THelperChannel::Broken(Fault& fault, const char* entry) { Lost(fault, Fault::kExited, 0, entry); }
+void THelperChannel::Broken(Fault& fault, const char* entry) { Lost(fault, Fault::kRefused, 0, entry); }
 
 bool THelperChannel::WriteFrame(const std::string& frame, const char* entry, Fault* fault) {
   if (!child_) {

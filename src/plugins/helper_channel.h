@@ -77,7 +77,7 @@ class THelperChannel {
     }
     return true;
   }
-  // Ends the helper, the call counted as the plug-in's fault.
+  // Ends the helper whose answer was refused, the call counted as the plug-in's fault.
   void Broken(Fault& fault, const char* entry);
 
   // Kept, the helper outlives a wait the hook abandoned: its answer is owed, and TakeOwed takes

@@ -46,8 +46,10 @@ struct LoadResult {
 // How a call that did not return ended.  Kind says what happened; Code is the exception code,
 // signal or exit code.
 struct Fault {
+  // kRefused: the helper answered, but its answer failed the checks (a size that does not add
+  // up, a wrong handle, an answer of another kind, an extra or unasked one) and was not taken.
   // kAbandoned: the person gave up waiting (the wait hook said so); no plug-in's failure.
-  enum Kind { kNone, kException, kExited, kHung, kAbandoned } What = kNone;
+  enum Kind { kNone, kException, kExited, kHung, kRefused, kAbandoned } What = kNone;
   uint32_t Code = 0;
   std::string Entry;  // the entry point that was running
   explicit operator bool() const { return What != kNone; }

@@ -242,8 +242,8 @@ TEST_F(Helper, RunsWithOnlyItsChannelAndWithinItsLimits) {
 }
 
 // The lying helper (liar.cpp) relays to kvpdec but lies, as KORVALE_LIE says, in its answer
-// about a file named "lie": each lie is refused, names the plug-in and costs only its attempt;
-// the next call gets a fresh helper and its picture.  A header rewritten in the block after the
+// about a file named "lie": each lie is refused, says so, names the plug-in and costs only its
+// attempt; the next call gets a fresh helper and its picture.  A header rewritten in the block after the
 // answer changes nothing the program holds.
 TEST_F(Helper, LiesInPictureAnswersCostOnlyTheirAttempt) {
   const std::string helper = spirun::THelperRunner::DefaultHelperPath();
@@ -278,6 +278,11 @@ TEST_F(Helper, LiesInPictureAnswersCostOnlyTheirAttempt) {
       ADD_FAILURE() << "the lie was taken";
     } catch (const ESPIPluginFault& e) {
       EXPECT_NE(e.Message().find("kvpdec.spi:"), std::string::npos) << e.Message();
+      // Every lie is a refused answer; only the helper that ends itself halfway through its
+      // answer has ended its process.
+      const std::string happened =
+          std::string(how) == "cut" ? "(終了コード 0)" : "GetPictureの結果が不正なため拒否しました";
+      EXPECT_NE(e.Message().find(happened), std::string::npos) << e.Message();
     }
     ExpectPicture(*picture.AsBitmap(), good);
     picture.LoadFile(dir.Write("again.kvp", other.File()));
