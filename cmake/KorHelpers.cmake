@@ -12,6 +12,14 @@ function(kor_add_gtest name)
     set(wd ${ARG_WORKING_DIRECTORY})
   endif()
   add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${wd})
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    # Under Wine the program writes its report where scripts/wine-run looks for it: a program
+    # that never started (a loader that cannot run it may print nothing and end with 0) fails
+    # instead of passing.  The report also tells which cases skipped themselves, and why.
+    set(report ${CMAKE_BINARY_DIR}/gtest-reports/${name}.xml)
+    set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT
+      "GTEST_OUTPUT=xml:Z:${report}" "KOR_EXPECT_REPORT=${report}")
+  endif()
   if(ARG_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
   endif()
