@@ -22,6 +22,9 @@ import unittest
 
 from PIL import Image
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from wine_bitness import skip_unpainted  # noqa: E402
+
 ARGS = None
 MENU_BAR = 29
 
@@ -161,6 +164,7 @@ def main():
     if not os.environ.get("DISPLAY"):
         print("no display: skipped")
         return 77
+    skip_unpainted(ARGS.exe)
     result = unittest.main(argv=[sys.argv[0]] + rest, exit=False).result
     return 0 if result.wasSuccessful() else 1
 

@@ -8,6 +8,7 @@
 #include "picture/picture.h"
 #include "rtl/exceptions.h"
 #include "rtl/streams.h"
+#include "wine_mode.h"
 
 using namespace decodefx;
 
@@ -179,6 +180,7 @@ TEST_F(PluginBitmap, FourBitPictureTakesACopyOfThePluginPalette) {
   b.LoadFile(dir.Write("photo.kvp", k.File()));
   ExpectPicture(b, k);
   ASSERT_NE(b.Palette(), nullptr);
+  KOR_SKIP_WHERE_WOW64_EMPTIES_PALETTES();
   const int n = platform::GetPaletteEntries(b.Palette(), 0, 0, nullptr);
   ASSERT_EQ(n, 16);
   std::vector<platform::PaletteEntry> e(16);
@@ -201,6 +203,7 @@ TEST_F(PluginBitmap, CopyFromAPluginGraphicLeavesItsPicture) {
   ExpectPicture(b, k);
   EXPECT_FALSE(g.IsEmpty());
   EXPECT_NE(b.Palette(), g.Palette());
+  KOR_SKIP_WHERE_WOW64_EMPTIES_PALETTES();
   EXPECT_EQ(platform::GetPaletteEntries(b.Palette(), 0, 0, nullptr), 16);
 }
 

@@ -10,6 +10,7 @@
 #include "picture/bitmap.h"
 #include "rtl/exceptions.h"
 #include "rtl/streams.h"
+#include "wine_mode.h"
 
 #if !defined(_WIN32)
 #include "platform/posix/soft_canvas.h"
@@ -69,6 +70,7 @@ TEST_P(Depths, SizesAndPaletteFollowTheHeader) {
   if (GetParam().colors) {
     ASSERT_NE(g.Palette(), nullptr);
   }
+  KOR_SKIP_WHERE_WOW64_EMPTIES_PALETTES();
   const int n = platform::GetPaletteEntries(g.Palette(), 0, 0, nullptr);
   ASSERT_EQ(n, GetParam().colors);
   std::vector<platform::PaletteEntry> entries(static_cast<size_t>(n));

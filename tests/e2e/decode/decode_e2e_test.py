@@ -16,6 +16,8 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from susie_folder import SusieFolderMixin, windows_path  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+from wine_bitness import skip_unpainted  # noqa: E402
 
 from PIL import Image
 
@@ -120,4 +122,5 @@ class ViewerOpensPluginPictures(SusieFolderMixin, unittest.TestCase):
 if __name__ == "__main__":
     EXE, PROBE, PLUGIN, WINE_RUN = sys.argv[1:5]
     SusieFolderMixin.EXE, SusieFolderMixin.WINE_RUN = EXE, WINE_RUN
+    skip_unpainted(EXE)
     unittest.main(argv=sys.argv[:1])
