@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds the native-fuzz preset and runs one fuzzer for N seconds on its seed corpus:
-#   fuzz/run.sh bitmap_loadstream|picture_record|helper_answer [SECONDS] [BUILD_DIR]
+#   fuzz/run.sh bitmap_loadstream|picture_record|helper_answer|korzip_archive [SECONDS] [BUILD_DIR]
 # The seeds are the BMP files of the writers test (generated into the corpus folder on first
-# use) and, for the picture record, the same files wrapped as stored "TBitmap" records.
+# use), for the picture record the same files wrapped as stored "TBitmap" records, and for the
+# archive small ZIP archives of zipfile's and Info-ZIP's.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:?target: bitmap_loadstream or picture_record}
@@ -13,7 +14,7 @@ cmake --preset native-fuzz -B "$build" >/dev/null
 cmake --build "$build" --target "fuzz_$target" -j2
 corpus=$build/corpus/$target
 seeds=$build/corpus/seeds
-if [ ! -d "$seeds" ]; then
+if [ ! -d "$seeds" ] || ! ls "$seeds"/zip-* >/dev/null 2>&1; then
   mkdir -p "$seeds"
   /usr/bin/python3 "$here/fuzz/make_seeds.py" "$seeds"
 fi
@@ -22,6 +23,7 @@ if [ ! -d "$corpus" ]; then
   case "$target" in
     picture_record) cp "$seeds"/record-* "$corpus"/ ;;
     helper_answer) cp "$seeds"/answer-* "$corpus"/ ;;
+    korzip_archive) cp "$seeds"/zip-* "$corpus"/ ;;
     *) cp "$seeds"/bmp-* "$corpus"/ ;;
   esac
 fi

@@ -69,23 +69,6 @@ typedef struct Input {
   int64_t size; /* bytes from the picture's start to the end of the data */
 } Input;
 
-#if !defined(_WIN32)
-/* The host's paths use "\"; this build's file system wants "/".  The second byte of a
-   double-byte character is never a separator. */
-static void HostPath(const char* in, char* out, size_t cap) {
-  size_t i = 0;
-  for (; in[i] && i + 1 < cap; ++i) {
-    unsigned char c = (unsigned char)in[i];
-    out[i] = (char)(c == '\\' ? '/' : c);
-    if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && in[i + 1] && i + 2 < cap) {
-      ++i;
-      out[i] = in[i];
-    }
-  }
-  out[i] = 0;
-}
-#endif
-
 static int OpenInput(Input* in, const char* buf, spi_len_t len, uint32_t flag) {
   memset(in, 0, sizeof *in);
   if (!buf) return 0;
@@ -100,7 +83,7 @@ static int OpenInput(Input* in, const char* buf, spi_len_t len, uint32_t flag) {
   in->file = fopen(buf, "rb");
 #else
   char path[4096];
-  HostPath(buf, path, sizeof path);
+  if (!KorSpiHostPath(buf, path, sizeof path)) return 0;
   in->file = fopen(path, "rb");
 #endif
   if (!in->file) return 0;

@@ -10,6 +10,7 @@
 #ifndef KORVALE_PLUGINS_SPI_API_H
 #define KORVALE_PLUGINS_SPI_API_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(_WIN32)
@@ -23,13 +24,23 @@ extern "C" {
 #endif
 
 #if defined(_WIN32) && !defined(_WIN64)
-typedef int32_t spi_len_t;   // len, lData: 32-bit signed
-typedef uint32_t spi_dw_t;   // dw of IsSupported: the header address as a 32-bit value
-typedef void* spi_hlocal_t;  // HLOCAL
+typedef int32_t spi_len_t;    // len, lData: 32-bit signed
+typedef uint32_t spi_dw_t;    // dw of IsSupported: the header address as a 32-bit value
+typedef void* spi_hlocal_t;   // HLOCAL
+typedef uint32_t spi_size_t;  // position and sizes of an archive entry record
+typedef int32_t spi_time_t;   // its time: seconds since 1970, the 32-bit time_t
 #else
 typedef intptr_t spi_len_t;
 typedef uintptr_t spi_dw_t;
 typedef void* spi_hlocal_t;
+typedef uintptr_t spi_size_t;
+typedef int64_t spi_time_t;
+#endif
+
+#ifdef __cplusplus
+#define SPI_STATIC_ASSERT static_assert
+#else
+#define SPI_STATIC_ASSERT _Static_assert
 #endif
 
 // Progress callback handed to GetPicture/GetPreview: 0 continues, non-zero asks the plug-in
@@ -67,6 +78,59 @@ static_assert(sizeof(SPI_PICTINFO) == 32, "native PictureInfo is 32 bytes, hInfo
 #define SPI_PICTINFO_HINFO_OFFSET 24
 #endif
 
+#pragma pack(push, 1)
+// The entry record of an archive plug-in: GetArchiveInfo answers a local-memory array of them
+// ended by a record whose method[0] is 0, GetFileInfo fills one.  Byte-packed.  path ends with
+// its "\" separator (empty for an entry at the top), so path followed by filename is the
+// entry's whole name.  On Win32 position and the sizes are 32 bits and the time a 32-bit time_t
+// (428 bytes); the 64-bit variant, which the native build follows, widens the first three to
+// pointer size and the time to 64 bits (444 bytes).
+typedef struct SPI_FILEINFO {
+  unsigned char method[8];  // the compression method's name, NUL-padded
+  spi_size_t position;      // where the entry lies in the input: GetFile's len for a file; for
+                            // memory, GetFile is given the archive's bytes from here to its end
+  spi_size_t compsize;      // bytes stored in the archive
+  spi_size_t filesize;      // bytes of the entry itself
+  spi_time_t timestamp;     // last change, seconds since 1970-01-01 00:00 UTC
+  char path[200];
+  char filename[200];
+  uint32_t crc;  // CRC-32 of the entry's bytes
+} SPI_FILEINFO;
+#pragma pack(pop)
+
+// The record's layout for numbers of either width (4 for Win32, 8 for the 64-bit variant), so
+// that a host can read the records of a plug-in of the other bitness field by field.
+#define SPI_FILEINFO_POSITION_AT(width) 8
+#define SPI_FILEINFO_COMPSIZE_AT(width) (8 + (width))
+#define SPI_FILEINFO_FILESIZE_AT(width) (8 + 2 * (width))
+#define SPI_FILEINFO_TIMESTAMP_AT(width) (8 + 3 * (width))
+#define SPI_FILEINFO_PATH_AT(width) (8 + 4 * (width))
+#define SPI_FILEINFO_FILENAME_AT(width) (208 + 4 * (width))
+#define SPI_FILEINFO_CRC_AT(width) (408 + 4 * (width))
+#define SPI_FILEINFO_SIZE_OF(width) (412 + 4 * (width))
+// This build's width.
+#define SPI_FILEINFO_WIDTH ((int)sizeof(spi_size_t))
+
+#if defined(_WIN32) && !defined(_WIN64)
+SPI_STATIC_ASSERT(sizeof(SPI_FILEINFO) == 428, "the Win32 archive entry record is 428 bytes");
+#else
+SPI_STATIC_ASSERT(sizeof(SPI_FILEINFO) == 444, "the 64-bit archive entry record is 444 bytes");
+#endif
+SPI_STATIC_ASSERT(sizeof(spi_time_t) == sizeof(spi_size_t), "the time is as wide as the sizes");
+SPI_STATIC_ASSERT(offsetof(SPI_FILEINFO, position) == SPI_FILEINFO_POSITION_AT(SPI_FILEINFO_WIDTH),
+                  "position");
+SPI_STATIC_ASSERT(offsetof(SPI_FILEINFO, compsize) == SPI_FILEINFO_COMPSIZE_AT(SPI_FILEINFO_WIDTH),
+                  "compsize");
+SPI_STATIC_ASSERT(offsetof(SPI_FILEINFO, filesize) == SPI_FILEINFO_FILESIZE_AT(SPI_FILEINFO_WIDTH),
+                  "filesize");
+SPI_STATIC_ASSERT(offsetof(SPI_FILEINFO, timestamp) == SPI_FILEINFO_TIMESTAMP_AT(SPI_FILEINFO_WIDTH),
+                  "timestamp");
+SPI_STATIC_ASSERT(offsetof(SPI_FILEINFO, path) == SPI_FILEINFO_PATH_AT(SPI_FILEINFO_WIDTH), "path");
+SPI_STATIC_ASSERT(offsetof(SPI_FILEINFO, filename) == SPI_FILEINFO_FILENAME_AT(SPI_FILEINFO_WIDTH),
+                  "filename");
+SPI_STATIC_ASSERT(offsetof(SPI_FILEINFO, crc) == SPI_FILEINFO_CRC_AT(SPI_FILEINFO_WIDTH), "crc");
+SPI_STATIC_ASSERT(sizeof(SPI_FILEINFO) == SPI_FILEINFO_SIZE_OF(SPI_FILEINFO_WIDTH), "record size");
+
 // The nine entry points, exported by name.
 typedef int32_t(SPI_CALL* SPI_GetPluginInfo)(int32_t infono, char* buf, int32_t buflen);
 typedef int32_t(SPI_CALL* SPI_IsSupported)(const char* filename, spi_dw_t dw);
@@ -101,6 +165,12 @@ enum {
 
 // Input flag of the buf/len pair.
 enum { SPI_INPUT_FILE = 0, SPI_INPUT_MEMORY = 1 };
+
+// GetFileInfo's flag: compare the name without regard to letter case.
+enum { SPI_IGNORE_CASE = 0x80 };
+// GetFile's output kind, (flag >> 8) & 7: a file in the folder dest names, or a local-memory
+// block whose handle is stored where dest points (dest is then a spi_hlocal_t*).
+enum { SPI_OUTPUT_FILE = 0, SPI_OUTPUT_MEMORY = 1 };
 
 #ifdef __cplusplus
 }
