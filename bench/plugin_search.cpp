@@ -17,7 +17,7 @@
 #include "picture/picture.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
-#include "plugins/helper_runner.h"
+#include "runner/helper_runner.h"
 #include "plugins/spis.h"
 #include "ratio.h"
 

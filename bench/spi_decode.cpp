@@ -22,7 +22,7 @@
 #include "picture/picture.h"
 #include "platform/dynlib.h"
 #include "platform/localmem.h"
-#include "plugins/runner.h"
+#include "runner/runner.h"
 #include "plugins/spis.h"
 
 namespace fs = std::filesystem;

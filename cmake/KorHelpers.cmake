@@ -82,4 +82,4 @@ function(kor_add_spi name)
 endfunction()
 
 # kor_core_libs: everything portable, for tools, benchmarks and fuzzers.
-set(KOR_CORE_LIBS kor_graphics kor_plugins kor_picture kor_rtl kor_platform)
+set(KOR_CORE_LIBS kor_graphics kor_plugins kor_runner kor_picture kor_rtl kor_platform)

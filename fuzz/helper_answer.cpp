@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "picture/bitmap.h"
-#include "plugins/picture_block.h"
-#include "plugins/protocol.h"
+#include "runner/picture_block.h"
+#include "runner/protocol.h"
 #include "rtl/exceptions.h"
 #include "rtl/streams.h"
 

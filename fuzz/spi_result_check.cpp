@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "picture/bitmap.h"
-#include "plugins/decoded.h"
-#include "plugins/protocol.h"
+#include "runner/decoded.h"
+#include "runner/protocol.h"
 #include "rtl/exceptions.h"
 #include "rtl/streams.h"
 

@@ -26,7 +26,7 @@
 #include "platform/files.h"
 #include "platform/localmem.h"
 #include "platform/text.h"
-#include "plugins/bitness_runner.h"
+#include "runner/bitness_runner.h"
 #include "rtl/text.h"
 
 namespace {

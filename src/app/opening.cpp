@@ -7,7 +7,7 @@
 #include "picture/bitmap.h"
 #include "picture/render.h"
 #include "platform/files.h"
-#include "plugins/helper_runner.h"
+#include "runner/helper_runner.h"
 #include "rtl/exceptions.h"
 #include "rtl/format.h"
 #include "rtl/messages.h"

@@ -11,8 +11,8 @@
 #include "picture/picture.h"
 #include "platform/localmem.h"
 #include "platform/process.h"
-#include "plugins/bitness_runner.h"
-#include "plugins/helper_runner.h"
+#include "runner/bitness_runner.h"
+#include "runner/helper_runner.h"
 #include "rtl/exceptions.h"
 
 namespace {

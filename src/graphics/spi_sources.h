@@ -8,7 +8,7 @@
 #include <string>
 
 #include "graphics/spi_decode.h"
-#include "plugins/runner.h"
+#include "runner/runner.h"
 #include "rtl/streams.h"
 
 // The plug-ins open the file themselves, by its name.

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "platform/dynlib.h"
-#include "plugins/runner.h"
+#include "runner/runner.h"
 #include "plugins/spi_api.h"
 #include "rtl/classes.h"
 #include "rtl/exceptions.h"
@@ -28,9 +28,6 @@ namespace msg {
 inline constexpr const char kSPIFOpenError[] = "%s:Susie Pluginがロードできませんでした";
 inline constexpr const char kSPIInvalidAPI[] = "%sは[%s]では使えないSusie Plugin APIです";
 inline constexpr const char kSPIDupCreateSPIs[] = "TSPIs は複数生成できません";
-// Why a plug-in found by the search is left out: its bitness (32 or 64) cannot run here (or
-// kHelperCannotStart: the helper of its bitness cannot be started).
-inline constexpr const char kSPIBitnessNotRun[] = "%sビットのプラグインはこのシステムでは実行できません";
 }  // namespace msg
 
 // The library cannot be loaded: kSPIFOpenError with the name passed to Create.

@@ -13,6 +13,9 @@ inline constexpr const char kFCreateError[] = "ファイル %s を作成でき�
 inline constexpr const char kListIndexError[] = "リストのインデックスが範囲を超えています (%d)";
 inline constexpr const char kAssignError[] = "%s を %s に代入することはできません";
 inline constexpr const char kHelperCannotStart[] = "プラグインヘルパー %s を起動できません";
+// Why a plug-in found by the search is left out: its bitness (32 or 64) cannot run here (or
+// kHelperCannotStart: the helper of its bitness cannot be started).
+inline constexpr const char kSPIBitnessNotRun[] = "%sビットのプラグインはこのシステムでは実行できません";
 inline constexpr const char kUnknownExtension[] = "拡張子 .%s の画像形式は処理できません";
 inline constexpr const char kOSError[] = "システムエラー。コード：%d.\r\n%s";
 inline constexpr const char kOutOfMemory[] = "メモリが不足しています";

@@ -4,7 +4,7 @@
 #include <shellapi.h>
 
 #include "platform/process.h"
-#include "plugins/helper_runner.h"
+#include "runner/helper_runner.h"
 
 namespace toolkit {
 

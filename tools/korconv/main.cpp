@@ -16,7 +16,7 @@
 #include "platform/console.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
-#include "plugins/bitness.h"
+#include "runner/bitness.h"
 #include "plugins/spis.h"
 #include "rtl/exceptions.h"
 #include "rtl/messages.h"

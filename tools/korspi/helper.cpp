@@ -5,7 +5,7 @@
 
 #include "platform/localmem.h"
 #include "platform/page_toucher.h"
-#include "plugins/picture_block.h"
+#include "runner/picture_block.h"
 #include "spare_rows.h"
 
 namespace korspi {

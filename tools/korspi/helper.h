@@ -15,8 +15,8 @@
 #include "block_pool.h"
 #include "platform/process.h"
 #include "platform/shmem.h"
-#include "plugins/protocol.h"
-#include "plugins/runner.h"
+#include "runner/protocol.h"
+#include "runner/runner.h"
 
 namespace korspi {
 

@@ -18,7 +18,7 @@
 #include "picture/picture.h"
 #include "reach_probe.h"
 #include "platform/process.h"
-#include "plugins/helper_runner.h"
+#include "runner/helper_runner.h"
 #include "rtl/exceptions.h"
 #include "rtl/streams.h"
 

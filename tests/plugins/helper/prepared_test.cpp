@@ -15,8 +15,8 @@
 #include "graphics/prepared.h"
 #include "graphics/spi_decode.h"
 #include "picture/picture.h"
-#include "plugins/bitness_runner.h"
-#include "plugins/helper_runner.h"
+#include "runner/bitness_runner.h"
+#include "runner/helper_runner.h"
 #include "rtl/exceptions.h"
 
 using namespace decodefx;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "plugins/plugin_call.h"
+#include "runner/plugin_call.h"
 
 namespace {
 

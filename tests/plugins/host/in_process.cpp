@@ -3,7 +3,7 @@
 // the in-process runner.  The helper runner has tests of its own (tests/plugins/helper).
 #include <memory>
 
-#include "plugins/runner.h"
+#include "runner/runner.h"
 
 namespace {
 const bool g_inProcess = [] {

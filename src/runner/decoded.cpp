@@ -1,4 +1,4 @@
-#include "plugins/decoded.h"
+#include "runner/decoded.h"
 
 #include <cstring>
 #include <limits>

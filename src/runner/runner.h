@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/dynlib.h"
-#include "plugins/decoded.h"
+#include "runner/decoded.h"
 #include "plugins/spi_api.h"
 
 namespace spirun {

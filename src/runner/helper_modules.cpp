@@ -3,8 +3,8 @@
 // the references the helper holds for them, and releasing them.
 #include <utility>
 
-#include "plugins/helper_runner.h"
-#include "plugins/protocol.h"
+#include "runner/helper_runner.h"
+#include "runner/protocol.h"
 
 namespace spirun {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugins/decoded.h"
+#include "runner/decoded.h"
 
 namespace spiproto {
 

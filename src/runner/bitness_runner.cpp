@@ -1,10 +1,10 @@
-#include "plugins/bitness_runner.h"
+#include "runner/bitness_runner.h"
 
 #include "platform/files.h"
 #include "platform/system.h"
-#include "plugins/helper_runner.h"
-#include "plugins/spi.h"
+#include "runner/helper_runner.h"
 #include "rtl/format.h"
+#include "rtl/messages.h"
 
 namespace spirun {
 

@@ -1,11 +1,11 @@
-#include "plugins/runner.h"
+#include "runner/runner.h"
 
 #include <cstring>
 
 #include "picture/bitmap_image.h"
 #include "platform/localmem.h"
 #include "platform/process.h"
-#include "plugins/plugin_call.h"
+#include "runner/plugin_call.h"
 
 namespace spirun {
 

@@ -1,15 +1,14 @@
 // The helper runner: the call lock, a call and its answer, and the calls about pictures.  The
 // channel to the helper is in helper_channel.cpp, the modules in helper_modules.cpp.
-#include "plugins/helper_runner.h"
+#include "runner/helper_runner.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
 
 #include "platform/files.h"
-#include "plugins/bitness_runner.h"
-#include "plugins/picture_block.h"
-#include "plugins/spi.h"
+#include "runner/bitness_runner.h"
+#include "runner/picture_block.h"
 #include "rtl/format.h"
 #include "rtl/messages.h"
 #include "rtl/text.h"

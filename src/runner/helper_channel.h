@@ -16,8 +16,8 @@
 
 #include "platform/process.h"
 #include "platform/shmem.h"
-#include "plugins/protocol.h"
-#include "plugins/runner.h"
+#include "runner/protocol.h"
+#include "runner/runner.h"
 
 namespace spirun {
 

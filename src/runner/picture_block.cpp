@@ -1,4 +1,4 @@
-#include "plugins/picture_block.h"
+#include "runner/picture_block.h"
 
 #include <algorithm>
 #include <cstring>

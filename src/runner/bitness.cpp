@@ -1,4 +1,4 @@
-#include "plugins/bitness.h"
+#include "runner/bitness.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "plugins/protocol.h"
+#include "runner/protocol.h"
 
 #include <cstring>
 

@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "platform/shmem.h"
-#include "plugins/bitness.h"
-#include "plugins/helper_channel.h"
-#include "plugins/runner.h"
+#include "runner/bitness.h"
+#include "runner/helper_channel.h"
+#include "runner/runner.h"
 
 namespace spirun {
 

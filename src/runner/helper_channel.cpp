@@ -1,4 +1,4 @@
-#include "plugins/helper_channel.h"
+#include "runner/helper_channel.h"
 
 #include <algorithm>
 

@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "plugins/picture_block.h"
-#include "plugins/runner.h"
+#include "runner/picture_block.h"
+#include "runner/runner.h"
 
 namespace spiproto {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "plugins/plugin_call.h"
+#include "runner/plugin_call.h"
 
 // A structured exception frame built by hand (mingw's g++ has no __try).  32-bit: the
 // registration record sits in RunGuarded's frame and is linked at the head of the thread's

@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "plugins/bitness.h"
-#include "plugins/runner.h"
+#include "runner/bitness.h"
+#include "runner/runner.h"
 
 namespace spirun {
 
