@@ -131,6 +131,24 @@ void TAmSPI::CheckAPI() {
   RequireProc(psGetFile, "GetFile");
 }
 
+int32_t TAmSPI::RunGetArchiveInfo(const spirun::Input& input, std::vector<spirun::ArchiveEntry>& entries,
+                                  bool& cut, spirun::Fault& fault) {
+  RequireProc(psGetArchiveInfo, "GetArchiveInfo");
+  return spirun::Current().GetArchiveInfo(Module(), input, entries, cut, fault);
+}
+
+int32_t TAmSPI::RunGetFileInfo(const spirun::Input& input, const std::string& name, uint32_t flag,
+                               spirun::ArchiveEntry& entry, spirun::Fault& fault) {
+  RequireProc(psGetFileInfo, "GetFileInfo");
+  return spirun::Current().GetFileInfo(Module(), input, name, flag, entry, fault);
+}
+
+int32_t TAmSPI::RunGetFile(const spirun::Input& input, const spirun::ArchiveEntry& entry, uint64_t limit,
+                           const spirun::Progress& progress, std::vector<uint8_t>& bytes, spirun::Fault& fault) {
+  RequireProc(psGetFile, "GetFile");
+  return spirun::Current().GetFile(Module(), input, entry.Position, entry.FileSize, limit, progress, bytes, fault);
+}
+
 namespace {
 TSPIClass ClassOfKind(const std::string& apiVersion) {
   if (apiVersion == "00IN") return &TInSPI::Class;

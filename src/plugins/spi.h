@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/dynlib.h"
 #include "runner/runner.h"
@@ -190,6 +191,15 @@ class TInSPI : public TLoaderSPI {
 
 class TAmSPI : public TLoaderSPI {
   KOR_SPI_CLASS(TAmSPI)
+  // GetArchiveInfo, GetFileInfo and GetFile (memory output only) through the runner, after
+  // RequireProc.
+  int32_t RunGetArchiveInfo(const spirun::Input& input, std::vector<spirun::ArchiveEntry>& entries, bool& cut,
+                            spirun::Fault& fault);
+  int32_t RunGetFileInfo(const spirun::Input& input, const std::string& name, uint32_t flag,
+                         spirun::ArchiveEntry& entry, spirun::Fault& fault);
+  int32_t RunGetFile(const spirun::Input& input, const spirun::ArchiveEntry& entry, uint64_t limit,
+                     const spirun::Progress& progress, std::vector<uint8_t>& bytes, spirun::Fault& fault);
+
  protected:
   void CheckAPI() override;
   bool IsUsable() override { return true; }

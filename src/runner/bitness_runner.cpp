@@ -170,4 +170,28 @@ int32_t TBitnessRunner::GetPicture(ModuleId id, bool preview, const Input& input
   return m.first->GetPicture(m.second, preview, input, progress, picture, fault);
 }
 
+int32_t TBitnessRunner::GetArchiveInfo(ModuleId id, const Input& input, std::vector<ArchiveEntry>& entries,
+                                       bool& cut, Fault& fault) {
+  std::pair<spirun::Runner*, ModuleId> m = Route(id);
+  if (m.first) return m.first->GetArchiveInfo(m.second, input, entries, cut, fault);
+  entries.clear();
+  cut = false;
+  return SPI_NOT_IMPLEMENTED;
+}
+
+int32_t TBitnessRunner::GetFileInfo(ModuleId id, const Input& input, const std::string& name, uint32_t flag,
+                                    ArchiveEntry& entry, Fault& fault) {
+  std::pair<spirun::Runner*, ModuleId> m = Route(id);
+  return m.first ? m.first->GetFileInfo(m.second, input, name, flag, entry, fault) : SPI_NOT_IMPLEMENTED;
+}
+
+int32_t TBitnessRunner::GetFile(ModuleId id, const Input& input, uint64_t position, uint64_t expected,
+                                uint64_t limit, const Progress& progress, std::vector<uint8_t>& bytes,
+                                Fault& fault) {
+  std::pair<spirun::Runner*, ModuleId> m = Route(id);
+  if (m.first) return m.first->GetFile(m.second, input, position, expected, limit, progress, bytes, fault);
+  bytes.clear();
+  return SPI_NOT_IMPLEMENTED;
+}
+
 }  // namespace spirun

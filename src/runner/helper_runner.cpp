@@ -400,4 +400,97 @@ bool THelperRunner::TakePicture(const spiproto::PictureDone& done,
   return true;
 }
 
+int32_t THelperRunner::GetArchiveInfo(ModuleId id, const Input& input, std::vector<ArchiveEntry>& entries,
+                                      bool& cut, Fault& fault) {
+  entries.clear();
+  cut = false;
+  Call call(*this);
+  const std::string* path = PathOf(id);
+  if (call.Refused() || !path) return SPI_NOT_IMPLEMENTED;
+  if (!Ready()) return Unready("GetArchiveInfo", fault);
+  spiproto::ArchiveRequest request;
+  request.Path = *path;
+  if (!InputFields(input, request.Input)) return SPI_NO_MEMORY;
+  spiproto::ArchiveDone done;
+  // The plug-in gives no sign of life while it lists: the call has the hard limit.
+  if (!Ask(request, "GetArchiveInfo", nullptr, done, fault)) return SPI_INTERNAL_ERROR;
+  if (done.Value != SPI_SUCCESS) return done.Value;
+  if (done.Count == 0 && done.Bytes == 0) {
+    cut = done.Cut;
+    return done.Value;
+  }
+  // The listing is copied out of the helper's block once, then read: the helper cannot change
+  // it under the reading.
+  std::string listing;
+  if (done.Count <= kMaxArchiveEntries && done.Bytes > 0 && done.Bytes <= spiproto::kMaxListingBytes) {
+    const platform::SharedMemory block =
+        platform::SharedMemory::Open(channel_.Peer(), done.Token, static_cast<size_t>(done.Bytes));
+    if (block && block.Size() >= done.Bytes)
+      listing.assign(reinterpret_cast<const char*>(block.Data()), static_cast<size_t>(done.Bytes));
+  }
+  if (listing.empty() || !spiproto::DecodeListing(reinterpret_cast<const uint8_t*>(listing.data()),
+                                                  listing.size(), done.Count, entries)) {
+    entries.clear();
+    channel_.Broken(fault, "GetArchiveInfo");
+    return SPI_INTERNAL_ERROR;
+  }
+  cut = done.Cut;
+  return done.Value;
+}
+
+int32_t THelperRunner::GetFileInfo(ModuleId id, const Input& input, const std::string& name, uint32_t flag,
+                                   ArchiveEntry& entry, Fault& fault) {
+  Call call(*this);
+  const std::string* path = PathOf(id);
+  if (call.Refused() || !path) return SPI_NOT_IMPLEMENTED;
+  if (!Ready()) return Unready("GetFileInfo", fault);
+  spiproto::FileInfoRequest request;
+  request.Path = *path;
+  request.Name = name;
+  request.Flag = flag;
+  if (!InputFields(input, request.Input)) return SPI_NO_MEMORY;
+  spiproto::FileInfoDone done;
+  if (!Ask(request, "GetFileInfo", nullptr, done, fault)) return SPI_INTERNAL_ERROR;
+  if (done.Value == SPI_SUCCESS) entry = done.Entry;
+  return done.Value;
+}
+
+int32_t THelperRunner::GetFile(ModuleId id, const Input& input, uint64_t position, uint64_t expected,
+                               uint64_t limit, const Progress& progress, std::vector<uint8_t>& bytes,
+                               Fault& fault) {
+  bytes.clear();
+  Call call(*this);
+  if (call.Refused()) {
+    fault = Fault{Fault::kAbandoned, 0, "GetFile"};
+    return SPI_INTERNAL_ERROR;
+  }
+  const std::string* path = PathOf(id);
+  if (!path) return SPI_NOT_IMPLEMENTED;
+  if (!Ready()) return Unready("GetFile", fault);
+  if (limit > spiproto::kMaxBlockBytes) limit = spiproto::kMaxBlockBytes;
+  spiproto::FileRequest request;
+  request.Path = *path;
+  request.Position = position;
+  request.Expected = expected;
+  request.Limit = limit;
+  if (!InputFields(input, request.Input)) return SPI_NO_MEMORY;
+  spiproto::FileDone done;
+  const Progress relay = progress ? progress : Progress([](int32_t, int32_t) { return 0; });
+  if (!Ask(request, "GetFile", &relay, done, fault)) return SPI_INTERNAL_ERROR;
+  if (done.Value != SPI_SUCCESS || !done.Has) return done.Value == SPI_SUCCESS ? SPI_MEMORY_ERROR : done.Value;
+  // More than asked for, or more than the record said, is no answer to this request.
+  bool taken = done.Bytes <= limit && (!expected || done.Bytes <= expected);
+  if (taken && done.Bytes > 0) {
+    const platform::SharedMemory block =
+        platform::SharedMemory::Open(channel_.Peer(), done.Token, static_cast<size_t>(done.Bytes));
+    taken = block && block.Size() >= done.Bytes;
+    if (taken) bytes.assign(block.Data(), block.Data() + done.Bytes);
+  }
+  if (!taken) {
+    channel_.Broken(fault, "GetFile");
+    return SPI_INTERNAL_ERROR;
+  }
+  return done.Value;
+}
+
 }  // namespace spirun

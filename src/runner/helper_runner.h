@@ -104,6 +104,12 @@ class THelperRunner : public Runner {
   int32_t GetPictureInfo(ModuleId id, const Input& input, PictureInfo& info, Fault& fault) override;
   int32_t GetPicture(ModuleId id, bool preview, const Input& input, const Progress& progress,
                      std::unique_ptr<TDecodedPicture>& picture, Fault& fault) override;
+  int32_t GetArchiveInfo(ModuleId id, const Input& input, std::vector<ArchiveEntry>& entries, bool& cut,
+                         Fault& fault) override;
+  int32_t GetFileInfo(ModuleId id, const Input& input, const std::string& name, uint32_t flag,
+                      ArchiveEntry& entry, Fault& fault) override;
+  int32_t GetFile(ModuleId id, const Input& input, uint64_t position, uint64_t expected, uint64_t limit,
+                  const Progress& progress, std::vector<uint8_t>& bytes, Fault& fault) override;
 
  private:
   // Holds the call lock for one call; Refused() when this thread already holds it.

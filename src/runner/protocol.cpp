@@ -101,6 +101,10 @@ struct Out {
     w.U32(static_cast<uint32_t>(ids.size()));
     for (uint32_t id : ids) w.U32(id);
   }
+  void operator()(const spirun::ArchiveEntry& e) {
+    w.Str(e.Method).U64(e.Position).U64(e.CompSize).U64(e.FileSize).U64(static_cast<uint64_t>(e.Timestamp));
+    w.Str(e.Path).Str(e.FileName).U32(e.Crc);
+  }
 };
 
 struct In {
@@ -137,6 +141,18 @@ struct In {
       return;
     }
     for (uint32_t i = 0; i < n && r.Ok(); ++i) ids.push_back(r.U32());
+  }
+  // An entry no record could hold (texts too long, a NUL inside one, no method) is no answer.
+  void operator()(spirun::ArchiveEntry& e) {
+    e.Method = r.Str();
+    e.Position = r.U64();
+    e.CompSize = r.U64();
+    e.FileSize = r.U64();
+    e.Timestamp = static_cast<int64_t>(r.U64());
+    e.Path = r.Str();
+    e.FileName = r.Str();
+    e.Crc = r.U32();
+    if (!spirun::PlausibleEntry(e)) r.Fail();
   }
 };
 
@@ -200,6 +216,32 @@ void Fields(PictureDone& m, Io& io) {
       io(m.Block.MappedBytes), io(m.BlockId), io(m.Rejected);
 }
 template <typename Io>
+void Fields(ArchiveRequest& m, Io& io) {
+  io(m.Path), InputOf(m.Input, io);
+}
+template <typename Io>
+void Fields(FileInfoRequest& m, Io& io) {
+  io(m.Path), InputOf(m.Input, io), io(m.Name), io(m.Flag);
+}
+template <typename Io>
+void Fields(FileRequest& m, Io& io) {
+  io(m.Path), InputOf(m.Input, io), io(m.Position), io(m.Expected), io(m.Limit);
+}
+template <typename Io>
+void Fields(ArchiveDone& m, Io& io) {
+  io(m.Value), io(m.Cut), io(m.Count), io(m.Token), io(m.Bytes);
+}
+// The entry of a failed call is not sent: nothing of it is read.
+template <typename Io>
+void Fields(FileInfoDone& m, Io& io) {
+  io(m.Value);
+  if (m.Value == 0) io(m.Entry);
+}
+template <typename Io>
+void Fields(FileDone& m, Io& io) {
+  io(m.Value), io(m.Has), io(m.Token), io(m.Bytes);
+}
+template <typename Io>
 void Fields(FaultReport& m, Io& io) {
   io(m.Entry), io(m.Code);
 }
@@ -224,6 +266,25 @@ bool DecodeAny(const Frame& frame, M& m) {
 }
 
 }  // namespace
+
+std::string EncodeListing(const std::vector<spirun::ArchiveEntry>& entries) {
+  Out out;
+  for (const spirun::ArchiveEntry& e : entries) out(e);
+  return out.w.Payload();
+}
+
+bool DecodeListing(const uint8_t* data, size_t size, uint32_t count, std::vector<spirun::ArchiveEntry>& entries) {
+  entries.clear();
+  if (count > spirun::kMaxArchiveEntries || !data) return count == 0 && size == 0;
+  In in{Reader(data, size)};
+  for (uint32_t i = 0; i < count && in.r.Ok(); ++i) {
+    spirun::ArchiveEntry e;
+    in(e);
+    entries.push_back(std::move(e));
+  }
+  if (!in.r.Done()) entries.clear();
+  return in.r.Done();
+}
 
 // NOLINTBEGIN(bugprone-macro-parentheses): M names a type
 #define KOR_PROTOCOL_MESSAGE(M)                                              \

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "runner/archive_entries.h"
 #include "runner/picture_block.h"
 #include "runner/runner.h"
 
@@ -28,12 +29,18 @@ enum Type : uint32_t {
   kPictureInfo = 5,  // -> kInfo
   kPicture = 6,      // -> kPictureDone
   kAddRef = 7,
+  kArchiveInfo = 8,  // -> kArchiveDone
+  kFileInfo = 9,     // -> kFileInfoDone
+  kFile = 10,        // -> kFileDone
   // helper -> program
   kLoaded = 16,
   kResult = 17,
   kInfo = 18,
   kPictureDone = 19,
   kFault = 20,  // the plug-in faulted; the helper ends after this
+  kArchiveDone = 21,
+  kFileInfoDone = 22,
+  kFileDone = 23,
 };
 
 // The control block the program shares with the helper at start: the abort flag the program
@@ -54,6 +61,14 @@ inline constexpr uint32_t kIsSupportedHeaderBytes = 2048 + 128;
 // At most this many picture blocks are handed back in one request.
 inline constexpr uint32_t kMaxReturned = 64;
 
+// An archive's listing travels in a block of shared memory (a few hundred entries pass the frame
+// limit): the entries one after another, as the messages write them.  Its size is bounded by
+// the most entries a listing holds, each with its longest texts.
+inline constexpr uint64_t kMaxListingBytes = spirun::kMaxArchiveEntries * 456;
+std::string EncodeListing(const std::vector<spirun::ArchiveEntry>& entries);
+// False unless `data` holds exactly `count` entries, each one a record can hold.
+bool DecodeListing(const uint8_t* data, size_t size, uint32_t count, std::vector<spirun::ArchiveEntry>& entries);
+
 class Writer {
  public:
   Writer& U32(uint32_t v);
@@ -63,6 +78,8 @@ class Writer {
   Writer& Bytes(const void* data, size_t count);
   // The frame of `type` and `seq` around what was written.
   std::string Frame(uint32_t type, uint32_t seq) const;
+  // What was written, without a frame.
+  const std::string& Payload() const { return buf_; }
 
  private:
   std::string buf_;
@@ -189,6 +206,46 @@ struct PictureDone {
   // another call.
   bool Rejected = false;
 };
+// An archive plug-in's calls.  The archive is a file by name (or data lent, as for pictures);
+// an entry comes back in a block of shared memory.
+struct ArchiveRequest {
+  static constexpr Type kType = kArchiveInfo;
+  std::string Path;
+  InputFields Input;
+};
+struct FileInfoRequest {
+  static constexpr Type kType = kFileInfo;
+  std::string Path;
+  InputFields Input;
+  std::string Name;
+  uint32_t Flag = 0;  // SPI_IGNORE_CASE or 0
+};
+struct FileRequest {
+  static constexpr Type kType = kFile;
+  std::string Path;
+  InputFields Input;
+  uint64_t Position = 0;  // the entry's, as its record gave it
+  uint64_t Expected = 0;  // the entry's size as its record gave it (0: unknown)
+  uint64_t Limit = 0;     // an entry larger than this is refused before it is copied
+};
+struct ArchiveDone {
+  static constexpr Type kType = kArchiveDone;
+  int32_t Value = 0;
+  bool Cut = false;  // the records ran past their block or the limit: the listing is cut
+  uint32_t Count = 0;
+  uint64_t Token = 0, Bytes = 0;  // the listing's block (none when Count is 0)
+};
+struct FileInfoDone {
+  static constexpr Type kType = kFileInfoDone;
+  int32_t Value = 0;
+  spirun::ArchiveEntry Entry;  // when Value is 0
+};
+struct FileDone {
+  static constexpr Type kType = kFileDone;
+  int32_t Value = 0;
+  bool Has = false;
+  uint64_t Token = 0, Bytes = 0;  // the entry's bytes, exactly Bytes of the block
+};
 struct FaultReport {
   static constexpr Type kType = kFault;
   std::string Entry;
@@ -203,7 +260,8 @@ struct FaultReport {
   X(Release)                                                                                        \
   X(AddRef)                                                                                         \
   X(IsSupported) X(PictureInfoRequest) X(PictureRequest) X(Loaded) X(Result) X(Info) X(PictureDone) \
-      X(FaultReport)
+      X(FaultReport) X(ArchiveRequest) X(FileInfoRequest) X(FileRequest) X(ArchiveDone) X(FileInfoDone)  \
+          X(FileDone)
 // NOLINTBEGIN(bugprone-macro-parentheses): M names a type
 #define KOR_PROTOCOL_MESSAGE(M)                 \
   std::string Encode(const M& m, uint32_t seq); \

@@ -1,6 +1,8 @@
 #include "runner/runner.h"
 
+#include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "picture/bitmap_image.h"
 #include "platform/localmem.h"
@@ -210,6 +212,151 @@ int32_t TInProcessRunner::GetPicture(ModuleId id, bool preview, const Input& inp
     picture = std::move(local);
   else
     rejected_ = true;
+  return result;
+}
+
+}  // namespace spirun
+
+namespace spirun {
+
+namespace {
+
+// A block a plug-in handed over, freed whatever happens to its reading.
+class TPluginBlock {
+ public:
+  explicit TPluginBlock(spi_hlocal_t h) : h_(h) {}
+  ~TPluginBlock() {
+    if (data_) platform::LocalUnlockBlock(h_);
+    if (h_) platform::LocalFreeBlock(h_);
+  }
+  TPluginBlock(const TPluginBlock&) = delete;
+  TPluginBlock& operator=(const TPluginBlock&) = delete;
+  // The block's bytes and its real size; null for a handle that is no block.
+  const uint8_t* Lock(size_t& size) {
+    size = platform::LocalBlockSize(h_);
+    if (size) data_ = static_cast<const uint8_t*>(platform::LocalLockBlock(h_));
+    if (!data_) size = 0;
+    return data_;
+  }
+
+ private:
+  spi_hlocal_t h_;
+  const uint8_t* data_ = nullptr;
+};
+
+}  // namespace
+
+int32_t TInProcessRunner::GetArchiveInfo(ModuleId id, const Input& input, std::vector<ArchiveEntry>& entries,
+                                         bool& cut, Fault& fault) {
+  entries.clear();
+  cut = false;
+  Module* m = Find(id);
+  if (!m || !m->procs[5]) return SPI_NOT_IMPLEMENTED;
+  auto fn = reinterpret_cast<SPI_GetArchiveInfo>(m->procs[5]);
+  const char* buf = nullptr;
+  spi_len_t len = 0;
+  Arguments(input, buf, len);
+  int32_t result = SPI_INTERNAL_ERROR;
+  spi_hlocal_t records = nullptr;
+  TPluginFault pf;
+  const platform::LibraryFolderSearch search(m->fileName);
+  // The block is read (and freed) under the guard too: a handle that is no block may fault.
+  const bool ran = GuardedCall(
+      [&] {
+        result = fn(buf, len, input.Flag, &records);
+        TPluginBlock block(records);
+        if (result != SPI_SUCCESS || !records) return;
+        size_t size = 0;
+        const uint8_t* data = block.Lock(size);
+        entries = ReadArchiveRecords(data, size, SPI_FILEINFO_WIDTH, cut);
+        if (!data) result = SPI_MEMORY_ERROR;
+      },
+      pf);
+  if (!ran) {
+    entries.clear();
+    fault = Fault{Fault::kException, pf.Code, "GetArchiveInfo"};
+    return SPI_INTERNAL_ERROR;
+  }
+  if (result == SPI_SUCCESS && !records) result = SPI_MEMORY_ERROR;
+  return result;
+}
+
+int32_t TInProcessRunner::GetFileInfo(ModuleId id, const Input& input, const std::string& name, uint32_t flag,
+                                      ArchiveEntry& entry, Fault& fault) {
+  Module* m = Find(id);
+  if (!m || !m->procs[6]) return SPI_NOT_IMPLEMENTED;
+  auto fn = reinterpret_cast<SPI_GetFileInfo>(m->procs[6]);
+  const char* buf = nullptr;
+  spi_len_t len = 0;
+  Arguments(input, buf, len);
+  // Room past the record, should the plug-in write a record of the other layout.
+  alignas(8) uint8_t record[2 * SPI_FILEINFO_SIZE_OF(8)] = {};
+  int32_t result = SPI_INTERNAL_ERROR;
+  TPluginFault pf;
+  const platform::LibraryFolderSearch search(m->fileName);
+  if (!GuardedCall([&] { result = fn(buf, len, name.c_str(), input.Flag | (flag & SPI_IGNORE_CASE), record); },
+                   pf)) {
+    fault = Fault{Fault::kException, pf.Code, "GetFileInfo"};
+    return SPI_INTERNAL_ERROR;
+  }
+  if (result == SPI_SUCCESS && !ReadArchiveRecord(record, sizeof record, SPI_FILEINFO_WIDTH, entry))
+    result = SPI_MEMORY_ERROR;
+  return result;
+}
+
+int32_t TInProcessRunner::GetFile(ModuleId id, const Input& input, uint64_t position, uint64_t expected,
+                                  uint64_t limit, const Progress& progress, std::vector<uint8_t>& bytes,
+                                  Fault& fault) {
+  bytes.clear();
+  Module* m = Find(id);
+  if (!m || !m->procs[7]) return SPI_NOT_IMPLEMENTED;
+  auto fn = reinterpret_cast<SPI_GetFile>(m->procs[7]);
+  // The entry's position goes where the offset of an attempt goes: len for a file, the start of
+  // the data handed over for memory.
+  const uint64_t most = input.Flag == SPI_INPUT_MEMORY ? static_cast<uint64_t>(input.Size > 0 ? input.Size : 0)
+                                                        : static_cast<uint64_t>(INTPTR_MAX);
+  if (position > most || position > static_cast<uint64_t>(std::numeric_limits<spi_len_t>::max()))
+    return SPI_BROKEN_DATA;
+  const char* src = nullptr;
+  spi_len_t len = 0;
+  if (input.Flag == SPI_INPUT_MEMORY) {
+    src = reinterpret_cast<const char*>(input.Memory) + position;
+    len = static_cast<spi_len_t>(static_cast<uint64_t>(input.Size) - position);
+  } else {
+    src = input.FileName.c_str();
+    len = static_cast<spi_len_t>(position);
+  }
+  const uint32_t flag = (input.Flag & 7u) | (uint32_t{SPI_OUTPUT_MEMORY} << 8);
+  spi_hlocal_t out = nullptr;
+  int32_t result = SPI_INTERNAL_ERROR;
+  TPluginFault pf;
+  const spi_len_t data = reinterpret_cast<spi_len_t>(&progress);
+  const platform::LibraryFolderSearch search(m->fileName);
+  const bool ran = GuardedCall(
+      [&] {
+        result = fn(src, len, reinterpret_cast<char*>(&out), flag, &RelayProgress, data);
+        TPluginBlock block(out);
+        if (result != SPI_SUCCESS || !out) return;
+        size_t size = 0;
+        const uint8_t* p = block.Lock(size);
+        // Up to the block's real size, and no further than the record said the entry is.
+        uint64_t take = size;
+        if (expected && expected < take) take = expected;
+        if (!p)
+          result = SPI_MEMORY_ERROR;
+        else if (take > limit)
+          result = SPI_NO_MEMORY;
+        else
+          bytes.assign(p, p + take);
+      },
+      pf);
+  if (!ran) {
+    bytes.clear();
+    fault = Fault{Fault::kException, pf.Code, "GetFile"};
+    return SPI_INTERNAL_ERROR;
+  }
+  if (result == SPI_SUCCESS && !out) result = SPI_MEMORY_ERROR;
+  if (result != SPI_SUCCESS) bytes.clear();
   return result;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/dynlib.h"
+#include "runner/archive_entries.h"
 #include "runner/decoded.h"
 #include "plugins/spi_api.h"
 
@@ -100,6 +101,31 @@ class Runner {
   // that fails the checks is freed and `picture` stays empty.
   virtual int32_t GetPicture(ModuleId id, bool preview, const Input& input, const Progress& progress,
                              std::unique_ptr<TDecodedPicture>& picture, Fault& fault) = 0;
+
+  // An archive plug-in's calls.  GetArchiveInfo: the entries of the archive `input` names, read
+  // out of the plug-in's records and checked (`cut` set when the records ran past their block
+  // or past kMaxArchiveEntries: the entries before that are given).
+  virtual int32_t GetArchiveInfo(ModuleId /*id*/, const Input& /*input*/, std::vector<ArchiveEntry>& entries,
+                                 bool& cut, Fault& /*fault*/) {
+    entries.clear();
+    cut = false;
+    return SPI_NOT_IMPLEMENTED;
+  }
+  // GetFileInfo: the entry named `name` (`flag` SPI_IGNORE_CASE or 0).
+  virtual int32_t GetFileInfo(ModuleId /*id*/, const Input& /*input*/, const std::string& /*name*/,
+                              uint32_t /*flag*/, ArchiveEntry& /*entry*/, Fault& /*fault*/) {
+    return SPI_NOT_IMPLEMENTED;
+  }
+  // GetFile with memory output: the bytes of the entry at `position`.  A block holding more
+  // than `expected` (the entry's size by its record; 0 when unknown) is cut there; more than
+  // `limit` bytes is refused with SPI_NO_MEMORY and nothing kept.  The entry is never written
+  // to a file.
+  virtual int32_t GetFile(ModuleId /*id*/, const Input& /*input*/, uint64_t /*position*/, uint64_t /*expected*/,
+                          uint64_t /*limit*/, const Progress& /*progress*/, std::vector<uint8_t>& bytes,
+                          Fault& /*fault*/) {
+    bytes.clear();
+    return SPI_NOT_IMPLEMENTED;
+  }
 };
 
 // The runner every module uses; created on first use as the helper runner with the helper
@@ -121,6 +147,12 @@ class TInProcessRunner : public Runner {
   int32_t GetPictureInfo(ModuleId id, const Input& input, PictureInfo& info, Fault& fault) override;
   int32_t GetPicture(ModuleId id, bool preview, const Input& input, const Progress& progress,
                      std::unique_ptr<TDecodedPicture>& picture, Fault& fault) override;
+  int32_t GetArchiveInfo(ModuleId id, const Input& input, std::vector<ArchiveEntry>& entries, bool& cut,
+                         Fault& fault) override;
+  int32_t GetFileInfo(ModuleId id, const Input& input, const std::string& name, uint32_t flag,
+                      ArchiveEntry& entry, Fault& fault) override;
+  int32_t GetFile(ModuleId id, const Input& input, uint64_t position, uint64_t expected, uint64_t limit,
+                  const Progress& progress, std::vector<uint8_t>& bytes, Fault& fault) override;
   // Whether the last GetPicture answered with blocks that failed the checks: a picture that is
   // not one, one block as both, or blocks left set beside a failure.  A plug-in that does so
   // may have broken its heap on the way.

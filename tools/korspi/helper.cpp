@@ -179,6 +179,76 @@ void Helper::Picture(const spiproto::Frame& frame) {
   AnswerPicture(done, frame.Seq, *image);
 }
 
+uint64_t Helper::LendBlock(const void* data, size_t bytes) {
+  lent_ = platform::SharedMemory::Create(bytes);
+  if (!lent_) return 0;
+  std::memcpy(lent_.Data(), data, bytes);
+  return lent_.Lend(platform::PeerProcess{});
+}
+
+void Helper::ArchiveInfo(const spiproto::Frame& frame) {
+  spiproto::ArchiveRequest request;
+  spirun::Input input;
+  spiproto::ArchiveDone done;
+  done.Value = SPI_MEMORY_ERROR;
+  std::vector<spirun::ArchiveEntry> entries;
+  if (spiproto::Decode(frame, request) && ReadInput(request.Input, input)) {
+    spirun::Fault fault;
+    done.Value = runner_.GetArchiveInfo(ModuleFor(request.Path), input, entries, done.Cut, fault);
+    if (fault) Fault(fault, frame.Seq);
+  }
+  if (done.Value == SPI_SUCCESS && !entries.empty()) {
+    const std::string listing = spiproto::EncodeListing(entries);
+    done.Token = LendBlock(listing.data(), listing.size());
+    if (done.Token) {
+      done.Count = static_cast<uint32_t>(entries.size());
+      done.Bytes = listing.size();
+    } else {
+      done.Value = SPI_NO_MEMORY;
+    }
+  }
+  SendBytes(spiproto::Encode(done, frame.Seq));
+}
+
+void Helper::FileInfo(const spiproto::Frame& frame) {
+  spiproto::FileInfoRequest request;
+  spirun::Input input;
+  spiproto::FileInfoDone done;
+  done.Value = SPI_MEMORY_ERROR;
+  if (spiproto::Decode(frame, request) && ReadInput(request.Input, input)) {
+    spirun::Fault fault;
+    done.Value = runner_.GetFileInfo(ModuleFor(request.Path), input, request.Name, request.Flag, done.Entry, fault);
+    if (fault) Fault(fault, frame.Seq);
+  }
+  // A record no entry can be made of is the plug-in's broken answer.
+  if (done.Value == SPI_SUCCESS && !spirun::PlausibleEntry(done.Entry)) done.Value = SPI_MEMORY_ERROR;
+  SendBytes(spiproto::Encode(done, frame.Seq));
+}
+
+void Helper::File(const spiproto::Frame& frame) {
+  spiproto::FileRequest request;
+  spirun::Input input;
+  spiproto::FileDone done;
+  done.Value = SPI_MEMORY_ERROR;
+  std::vector<uint8_t> bytes;
+  if (spiproto::Decode(frame, request) && ReadInput(request.Input, input)) {
+    spirun::Fault fault;
+    done.Value = runner_.GetFile(
+        ModuleFor(request.Path), input, request.Position, request.Expected, request.Limit,
+        [this](int32_t d, int32_t total) { return ProgressCall(d, total); }, bytes, fault);
+    if (fault) Fault(fault, frame.Seq);
+  }
+  if (done.Value == SPI_SUCCESS) {
+    done.Has = true;
+    done.Bytes = bytes.size();
+    if (!bytes.empty()) {
+      done.Token = LendBlock(bytes.data(), bytes.size());
+      if (!done.Token) done = spiproto::FileDone{SPI_NO_MEMORY, false, 0, 0};
+    }
+  }
+  SendBytes(spiproto::Encode(done, frame.Seq));
+}
+
 int Helper::Run() {
   spiproto::FrameReader frames;
   uint8_t buffer[4096];
@@ -213,6 +283,7 @@ int Helper::Run() {
     // The program has taken the last picture over by now; a picture request says so itself,
     // with the blocks it hands back.
     if (frame.Type != spiproto::kPicture) pool_.Request(std::vector<uint32_t>());
+    lent_.Reset();
     switch (frame.Type) {
       case spiproto::kHello: {
         spiproto::Hello hello;
@@ -240,6 +311,15 @@ int Helper::Run() {
         break;
       case spiproto::kPicture:
         Picture(frame);
+        break;
+      case spiproto::kArchiveInfo:
+        ArchiveInfo(frame);
+        break;
+      case spiproto::kFileInfo:
+        FileInfo(frame);
+        break;
+      case spiproto::kFile:
+        File(frame);
         break;
       default:
         return 2;

@@ -50,6 +50,11 @@ class Helper {
   void IsSupported(const spiproto::Frame& frame);
   void PictureInfo(const spiproto::Frame& frame);
   void Picture(const spiproto::Frame& frame);
+  void ArchiveInfo(const spiproto::Frame& frame);
+  void FileInfo(const spiproto::Frame& frame);
+  void File(const spiproto::Frame& frame);
+  // A block lent with an answer, kept until the next request (the program has opened it by then).
+  uint64_t LendBlock(const void* data, size_t bytes);
   int32_t ProgressCall(int32_t done, int32_t total);
 
   platform::ParentChannel channel_;
@@ -62,6 +67,7 @@ class Helper {
   uint64_t dataId_ = 0;
   TBlockPool pool_;  // the blocks of the pictures lent
   std::string pictureName_;
+  platform::SharedMemory lent_;
 };
 
 }  // namespace korspi
