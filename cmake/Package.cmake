@@ -1,5 +1,5 @@
 # The Windows package of an edition (win32 or win64 by the build's bitness): a ZIP of the
-# programs, both plug-in helpers, the bundled plug-in of the edition's bitness, a short bilingual
+# programs, both plug-in helpers, the bundled plug-ins of the edition's bitness, a short bilingual
 # README and the licence (CPack's ZIP generator; scripts/package makes it).  Text files get Windows line
 # ends and a UTF-8 byte order mark, so every Notepad shows the Japanese half right.
 if(NOT WIN32)
@@ -12,9 +12,11 @@ set(KOR_VERSION ${PROJECT_VERSION})
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(KOR_EDITION_BITS 64)
   set(KOR_IFWIC ifwic.sph)
+  set(KOR_KORZIP korzip.sph)
 else()
   set(KOR_EDITION_BITS 32)
   set(KOR_IFWIC ifwic.spi)
+  set(KOR_KORZIP korzip.spi)
 endif()
 configure_file(${CMAKE_SOURCE_DIR}/packaging/README.txt ${_kor_pkg}/README.txt @ONLY NEWLINE_STYLE CRLF)
 file(READ ${CMAKE_SOURCE_DIR}/LICENSE _kor_licence)
@@ -28,9 +30,11 @@ foreach(_kor_target Korvale2 korconv korspi)
     install(TARGETS ${_kor_target} RUNTIME DESTINATION .)
   endif()
 endforeach()
-if(TARGET ifwic)
-  install(TARGETS ifwic RUNTIME DESTINATION .)
-endif()
+foreach(_kor_plugin ifwic korzip)
+  if(TARGET ${_kor_plugin})
+    install(TARGETS ${_kor_plugin} RUNTIME DESTINATION .)
+  endif()
+endforeach()
 # The other bitness's helper, stripped where it was linked (tools/korspi).
 if(KOR_OTHER_HELPER)
   install(PROGRAMS ${KOR_OTHER_HELPER} DESTINATION .)

@@ -12,7 +12,9 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "graphics/archive.h"
 #include "graphics/prepared.h"
+#include "picture/book.h"
 #include "picture/filelist.h"
 #include "plugins/spis.h"
 #include "toolkit/actions.h"
@@ -98,8 +100,19 @@ class TForm1 : public TForm {
   int dpi_ = 96;
   void BuildCommands();
   void LoadStartupPicture();
-  // Shows `name`: the prepared picture when there is one, else loaded now.
+  // Shows `name` (a file, or a page of the open book by its page key): the prepared picture
+  // when there is one, else loaded now.
   void ShowPicture(const std::string& name);
+  // Opens `name` as a book when an archive plug-in takes it, at its first page (or its last,
+  // entered by a step back); false when none takes it.  A book without pages raises its
+  // message with the book left unopened.
+  bool OpenBook(const std::string& name);
+  // Shows the page the book is open at, with its caption.
+  void ShowPage();
+  // Takes the folder of `name` and selects it in the folder list.
+  void SelectInFolder(const std::string& name);
+  // Closes the book being read (the pages prepared of it go with the next preparation).
+  void LeaveBook();
   // Prepares the pictures the person will most likely ask for next: the next one in the
   // direction of the last step, then the one on the other side.
   void PrepareNeighbours();
@@ -115,7 +128,10 @@ class TForm1 : public TForm {
   bool hurried_ = false;           // the last step came before its neighbours were prepared
   bool busyCursor_ = false;        // a load the person waits for shows the busy cursor
   bool prepareWhenShown_ = false;  // the picture opened at the start awaits its first paint
-  // The file of the picture shown, as it was when the picture was read.
+  // The book being read: its archive and pages; none while a file is shown.
+  std::shared_ptr<TArchive> archive_;
+  TBook book_;
+  // The file of the picture shown (a page's key), as it was when the picture was read.
   std::string shownName_;
   platform::FileStamp shownStamp_;
 };

@@ -1,4 +1,5 @@
-// Opening, saving, dropped files, stepping through the folder and fitting the window.
+// Opening, saving, dropped files, stepping through the folder and the books in it, and fitting
+// the window.
 #include <functional>
 #include <memory>
 #include <vector>
@@ -22,6 +23,10 @@ void TForm1::OpenPicture(const std::string& name) {
     if (name.find('?') != std::string::npos) throw EFOpenError(FormatMixed(msg::kFOpenError, {name}));
     return;
   }
+  // A file of no picture format may be an archive: its pages are read as a book.  Any other
+  // is refused by its extension, as before.
+  if (!TBook::IsPicture(name) && OpenBook(name)) return;
+  LeaveBook();
   Image1->SetAutoSize(true);
   // Held as a full path: the list makes the folder it reads the process's current folder, so a
   // relative folder would resolve against the wrong place on the next step.
@@ -30,6 +35,13 @@ void TForm1::OpenPicture(const std::string& name) {
   MixedText caption{"Korvale2 - ", {}};
   caption += SystemName(name);
   SetCaption(caption);
+  SelectInFolder(name);
+  FitWindow();
+  PaintThenPrepare();
+}
+
+void TForm1::SelectInFolder(const std::string& name) {
+  CurrentFolder = text::ExtractFilePath(platform::ExpandFileName(name));
   if (!CurrentFolder.empty()) FileListBox1->ApplyPath(CurrentFolder);
   const std::string part = text::ExtractFileName(name);
   const TStringList& items = FileListBox1->Items();
@@ -44,8 +56,57 @@ void TForm1::OpenPicture(const std::string& name) {
       }
     }
   }
+}
+
+bool TForm1::OpenBook(const std::string& name) {
+  std::shared_ptr<TArchive> archive;
+  {
+    // Listing waits for the helper as a picture does: the window stays alive, Escape gives up.
+    toolkit::TLoadWait wait(busyCursor_);
+    const spirun::TThreadWaitHook hook(std::ref(wait));
+    try {
+      archive = TArchive::Open(name);
+    } catch (...) {
+      // The step went on to this file: a step from here goes on from it, not through the book
+      // read before.
+      LeaveBook();
+      throw;
+    }
+  }
+  if (!archive) return false;
+  TBook book(name, archive->EntryNames());
+  if (book.Empty()) {
+    LeaveBook();
+    throw EArchiveError(FormatMixed(msg::kArchiveNoPictures, {name}));
+  }
+  // A book entered by a step back opens at its last page.
+  book.Enter(stepping_ ? direction_ : 1);
+  LeaveBook();
+  archive_ = std::move(archive);
+  book_ = std::move(book);
+  if (!preparer_) preparer_ = std::make_unique<TPicturePreparer>();
+  preparer_->SetArchive(archive_);
+  Image1->SetAutoSize(true);
+  SelectInFolder(name);
+  ShowPage();
+  return true;
+}
+
+void TForm1::ShowPage() {
+  ShowPicture(TArchive::PageKey(book_.Archive(), book_.Page()));
+  // The archive's path and the entry's, as one path: both are names in the system's code page.
+  MixedText caption{"Korvale2 - ", {}};
+  caption += SystemName(book_.Archive() + "\\" + book_.Page());
+  SetCaption(caption);
   FitWindow();
   PaintThenPrepare();
+}
+
+void TForm1::LeaveBook() {
+  if (!archive_) return;
+  archive_.reset();
+  book_ = TBook();
+  if (preparer_) preparer_->SetArchive(nullptr);
 }
 
 void TForm1::PaintThenPrepare() {
@@ -75,11 +136,16 @@ void TForm1::ShowPicture(const std::string& name) {
     } else {
       // ... or loaded now, no preparation running meanwhile.  A bitmap reads without calling
       // back, so a large one shows the busy cursor from the start.
-      stamp = platform::StampOf(name);
+      std::string archive, entry;
+      const bool page = archive_ && TArchive::SplitPageKey(name, archive, entry);
+      stamp = page ? archive_->Stamp() : platform::StampOf(name);
       constexpr int64_t kLargeFile = int64_t(8) << 20;
-      if (stamp.Size > kLargeFile) wait.Busy();
+      if (page || stamp.Size > kLargeFile) wait.Busy();
       const spirun::TThreadWaitHook hook(std::ref(wait));
-      previous = Image1->Picture().LoadFile(name);
+      if (page)
+        previous = Image1->Picture().Exchange(archive_->LoadPage(entry, TPicturePreparer::DefaultBudget()));
+      else
+        previous = Image1->Picture().LoadFile(name);
     }
   } catch (...) {
     // Reported (or abandoned); stepping on from here should still find the neighbours ready.
@@ -95,13 +161,20 @@ void TForm1::ShowPicture(const std::string& name) {
 void TForm1::PrepareNeighbours() {
   const int32_t count = FileListBox1->Count(), i = FileListBox1->ItemIndex();
   std::vector<std::string> names;
-  if (count > 1 && i >= 0 && i < count && !CurrentFolder.empty()) {
-    const TStringList& items = FileListBox1->Items();
-    const auto at = [&](int32_t k) { return CurrentFolder + items[((k % count) + count) % count]; };
-    // Paging quickly, the two pictures ahead are prepared (at once, on two cores); otherwise
-    // the next one and the one stepped away from.
-    names.push_back(at(i + direction_));
-    names.push_back(at(hurried_ ? i + 2 * direction_ : i - direction_));
+  // Paging quickly, the two pictures ahead are prepared (at once, on two cores); otherwise
+  // the next one and the one stepped away from.
+  const int32_t offsets[2] = {direction_, hurried_ ? 2 * direction_ : -direction_};
+  const bool inFolder = count > 1 && i >= 0 && i < count && !CurrentFolder.empty();
+  for (const int32_t offset : offsets) {
+    // In a book its pages come first; past its ends, the folder's files beside it.
+    const std::string page = archive_ ? book_.PageAt(offset) : std::string();
+    if (!page.empty()) {
+      names.push_back(TArchive::PageKey(book_.Archive(), page));
+    } else if (inFolder) {
+      const TStringList& items = FileListBox1->Items();
+      const int32_t k = i + (offset < 0 ? -1 : 1);
+      names.push_back(CurrentFolder + items[((k % count) + count) % count]);
+    }
   }
   preparer_->Prepare(names);
 }
@@ -155,14 +228,29 @@ void TForm1::Action5Execute(TObject*) {
 
 void TForm1::Step(int32_t direction) {
   direction_ = direction;
-  const int32_t i = FileListBox1->ItemIndex(), count = FileListBox1->Count();
-  FileListBox1->SetItemIndex(direction > 0 ? (i + 1 < count ? i + 1 : 0) : (i <= 0 ? count - 1 : i - 1));
   stepping_ = true;
   struct Stepped {
     bool& on;
     ~Stepped() { on = false; }
   } stepped{stepping_};
-  OpenPicture(CurrentFolder + FileListBox1->Items()[FileListBox1->ItemIndex()]);
+  // Through the book's pages first; its ends lead to the folder's files beside it.
+  if (archive_ && book_.Step(direction)) {
+    ShowPage();
+    return;
+  }
+  const int32_t count = FileListBox1->Count();
+  if (count <= 0) return;
+  const TStringList& items = FileListBox1->Items();
+  int32_t i = FileListBox1->ItemIndex();
+  // The copies of one file that two patterns of the mask both match stand side by side: they
+  // count as one step.
+  const std::string current = i >= 0 && i < count ? items[i] : std::string();
+  for (int32_t n = 0; n < count; ++n) {
+    i = direction > 0 ? (i + 1 < count ? i + 1 : 0) : (i <= 0 ? count - 1 : i - 1);
+    if (items[i] != current) break;
+  }
+  FileListBox1->SetItemIndex(i);
+  OpenPicture(CurrentFolder + items[i]);
 }
 
 void TForm1::Action1Execute(TObject*) { Step(1); }

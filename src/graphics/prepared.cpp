@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "graphics/archive.h"
 #include "graphics/spi_decode.h"
 #include "picture/bitmap.h"
 #include "picture/call_off.h"
@@ -26,6 +27,12 @@ uint64_t PixelBytes(TGraphic& graphic) {
   if (auto* bitmap = dynamic_cast<TBitmap*>(&graphic))
     return uint64_t(bitmap->RowBytes()) * uint64_t(std::abs(int64_t(bitmap->Height())));
   return uint64_t(std::abs(int64_t(graphic.Width()))) * uint64_t(std::abs(int64_t(graphic.Height()))) * 4;
+}
+
+// A page's stamp is its archive's: the page is as it was while the archive is.
+platform::FileStamp StampOfName(const std::string& name) {
+  std::string archive, entry;
+  return platform::StampOf(TArchive::SplitPageKey(name, archive, entry) ? archive : name);
 }
 
 }  // namespace
@@ -101,7 +108,8 @@ bool TPicturePreparer::Busy() const {
                      [](const EntryPtr& e) { return e->What == State::kWaiting; });
 }
 
-std::unique_ptr<TGraphic> TPicturePreparer::Load(Worker& worker, const std::string& name, uint64_t budget,
+std::unique_ptr<TGraphic> TPicturePreparer::Load(Worker& worker, const std::string& name,
+                                                 const std::shared_ptr<const TArchive>& archive, uint64_t budget,
                                                  uint64_t& bytes, std::exception_ptr& fault) {
   try {
     // Called off, the plug-in is asked to stop at its next progress call; one that does not
@@ -114,11 +122,21 @@ std::unique_ptr<TGraphic> TPicturePreparer::Load(Worker& worker, const std::stri
     const TCallOffScope callOff(worker.CallOff);
     // A picture whose block alone passes the budget is refused before it is mapped.
     const spirun::TThreadPictureLimit limit(budget);
-    std::unique_ptr<TGraphic> graphic = NewGraphicFor(name);
-    graphic->OnProgress = [&worker](TObject*, TProgressStage, uint8_t, bool, TRect&, const std::string&) {
+    const TProgressEvent listener = [&worker](TObject*, TProgressStage, uint8_t, bool, TRect&, const std::string&) {
       if (worker.CallOff.load()) throw EAbort("");
     };
-    graphic->LoadFile(name);
+    std::unique_ptr<TGraphic> graphic;
+    std::string archiveName, entry;
+    if (TArchive::SplitPageKey(name, archiveName, entry)) {
+      // A page of the book the window reads; the bytes of an entry past the budget are never
+      // taken out.
+      if (!archive || archive->FileName() != archiveName) return nullptr;
+      graphic = archive->LoadPage(entry, budget, listener);
+    } else {
+      graphic = NewGraphicFor(name);
+      graphic->OnProgress = listener;
+      graphic->LoadFile(name);
+    }
     // Measured against the budget from before the load: asked now, the address space would
     // count this picture's own mapping against it.
     bytes = PixelBytes(*graphic);
@@ -159,17 +177,22 @@ void TPicturePreparer::Run(Worker& worker) {
     worker.Running = next;
     worker.StartedAt = platform::MonotonicMs();
     worker.CallOff = false;
+    const std::shared_ptr<const TArchive> archive = archive_;
     lock.unlock();
 
     // The stamp is taken before the file is read: a change made while it is read shows.
     // A file larger than the budget is not read ahead at all (its picture is all but certainly
     // larger still); it loads when asked.  Other pictures are measured once loaded.
-    const platform::FileStamp stamp = platform::StampOf(next->Name);
+    // A page is measured by its entry's size, which its archive's says nothing about.
+    const platform::FileStamp stamp = StampOfName(next->Name);
     uint64_t bytes = 0;
     std::exception_ptr fault;
     const uint64_t budget = Budget();
-    const bool within = stamp.Valid() && uint64_t(stamp.Size) <= budget;
-    std::unique_ptr<TGraphic> graphic = within ? Load(worker, next->Name, budget, bytes, fault) : nullptr;
+    std::string archiveName, entry;
+    const bool page = TArchive::SplitPageKey(next->Name, archiveName, entry);
+    const bool within = stamp.Valid() && (page || uint64_t(stamp.Size) <= budget);
+    std::unique_ptr<TGraphic> graphic =
+        within ? Load(worker, next->Name, archive, budget, bytes, fault) : nullptr;
 
     lock.lock();
     if (worker.CallOff || Find(next->Name) != next) {
@@ -259,7 +282,7 @@ std::unique_ptr<TGraphic> TPicturePreparer::Take(const std::string& name, const 
     }
   }
   if (e) entries_.erase(std::remove(entries_.begin(), entries_.end(), e), entries_.end());
-  const bool unchanged = e && (e->What == State::kReady || e->Fault) && platform::StampOf(name) == e->Stamp;
+  const bool unchanged = e && (e->What == State::kReady || e->Fault) && StampOfName(name) == e->Stamp;
   if (unchanged && e->What == State::kReady) {
     if (stamp) *stamp = e->Stamp;
     return std::move(e->Graphic);
@@ -319,4 +342,11 @@ void TPicturePreparer::WaitIdle() {
 bool TPicturePreparer::Working() const {
   const std::lock_guard<std::mutex> lock(lock_);
   return Busy();
+}
+
+void TPicturePreparer::SetArchive(std::shared_ptr<const TArchive> archive) {
+  std::shared_ptr<const TArchive> previous;
+  const std::lock_guard<std::mutex> lock(lock_);
+  previous.swap(archive_);
+  archive_ = std::move(archive);
 }

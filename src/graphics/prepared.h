@@ -23,6 +23,8 @@
 #include "picture/graphic.h"
 #include "platform/files.h"
 
+class TArchive;
+
 class TPicturePreparer {
  public:
   // How many pictures are held prepared at the most (beside the one shown).
@@ -73,6 +75,9 @@ class TPicturePreparer {
   void WaitIdle();
   // Whether a preparation runs or waits to run.
   bool Working() const;
+  // The archive whose pages (named by TArchive::PageKey) may be prepared: the book the person
+  // reads.  A page of any other archive is not prepared.
+  void SetArchive(std::shared_ptr<const TArchive> archive);
 
  private:
   enum class State { kWaiting, kRunning, kReady, kFailed };
@@ -100,7 +105,8 @@ class TPicturePreparer {
   void Run(Worker& worker);
   // Loads one picture in the calling thread; none when it fails (with `fault` set when a plug-in
   // faulted) or passes the budget.
-  std::unique_ptr<TGraphic> Load(Worker& worker, const std::string& name, uint64_t budget, uint64_t& bytes,
+  std::unique_ptr<TGraphic> Load(Worker& worker, const std::string& name,
+                                 const std::shared_ptr<const TArchive>& archive, uint64_t budget, uint64_t& bytes,
                                  std::exception_ptr& fault);
   // Under lock_: drops every entry that is not ready, calling off the running one, and waits
   // until the thread has let go of it (and of its picture), calling `wait` as Take does.
@@ -126,6 +132,7 @@ class TPicturePreparer {
   std::condition_variable changed_;
   std::vector<EntryPtr> entries_;
   int64_t lastLoadMs_ = 0;  // how long the last picture prepared took
+  std::shared_ptr<const TArchive> archive_;
   bool quit_ = false;
   std::vector<std::unique_ptr<Worker>> workers_;
 };

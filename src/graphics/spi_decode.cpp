@@ -86,25 +86,24 @@ std::vector<TInSPI*> TInSPIAbleData::FindCandidates() const {
   return list;
 }
 
-void TInSPIAbleData::Faulted(TInSPI& module, const spirun::Fault& fault) {
-  if (fault.What == spirun::Fault::kAbandoned) throw EAbort("");
-  if (!firstFault_.empty()) return;
-  const std::string name = text::ExtractFileName(module.FileName());
+std::string PluginFaultMessage(const std::string& pluginFileName, const spirun::Fault& fault) {
+  const std::string name = text::ExtractFileName(pluginFileName);
   const char* entry = fault.Entry.c_str();
   switch (fault.What) {
     case spirun::Fault::kException:
-      firstFault_ = Format(msg::kSusiePluginFault, {name, entry, platform::FaultCodeText(fault.Code)});
-      break;
+      return Format(msg::kSusiePluginFault, {name, entry, platform::FaultCodeText(fault.Code)});
     case spirun::Fault::kExited:
-      firstFault_ = Format(msg::kSusiePluginExited, {name, entry, std::to_string(fault.Code)});
-      break;
+      return Format(msg::kSusiePluginExited, {name, entry, std::to_string(fault.Code)});
     case spirun::Fault::kRefused:
-      firstFault_ = Format(msg::kSusiePluginRefused, {name, entry});
-      break;
+      return Format(msg::kSusiePluginRefused, {name, entry});
     default:
-      firstFault_ = Format(msg::kSusiePluginHung, {name, entry});
-      break;
+      return Format(msg::kSusiePluginHung, {name, entry});
   }
+}
+
+void TInSPIAbleData::Faulted(TInSPI& module, const spirun::Fault& fault) {
+  if (fault.What == spirun::Fault::kAbandoned) throw EAbort("");
+  if (firstFault_.empty()) firstFault_ = PluginFaultMessage(module.FileName(), fault);
 }
 
 void TInSPIAbleData::DecodePicture(TInSPI& module, bool preview, const spirun::Input& input) {

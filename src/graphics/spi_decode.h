@@ -38,6 +38,10 @@ inline constexpr const char kSusiePluginRefused[] = "%s:Susie Pluginの%sの結�
 inline constexpr const char kSusiePluginHung[] = "%s:Susie Pluginが%sの実行中に応答しなくなりました";
 }  // namespace msg
 
+// The message of a plug-in's fault inside one of its entry points (kSusiePluginFault and the
+// like), naming the plug-in by its file name.
+std::string PluginFaultMessage(const std::string& pluginFileName, const spirun::Fault& fault);
+
 // No plug-in decoded the file and at least one of them faulted on the way (crashed, ended its
 // process, stopped answering, gave an answer the checks refused): the message names the first
 // that did, the entry point and what happened.  Whatever it had handed over is freed.

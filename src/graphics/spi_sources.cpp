@@ -29,7 +29,7 @@ bool TInSPIAbleFromFile::Locate(int32_t offset, spirun::Input& input) {
 
 TInSPIAbleFromStream::TInSPIAbleFromStream(TObject* owner, TStream& stream, const std::string& fileName)
     : TInSPIAbleData(owner, fileName) {
-  TCustomMemoryStream* memory = dynamic_cast<TMemoryStream*>(&stream);
+  TCustomMemoryStream* memory = dynamic_cast<TCustomMemoryStream*>(&stream);
   if (!memory) {
     ownedCopy_ = std::make_unique<TMemoryStream>();
     ownedCopy_->LoadFromStream(stream);

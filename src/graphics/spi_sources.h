@@ -21,8 +21,8 @@ class TInSPIAbleFromFile : public TInSPIAbleData {
   bool Locate(int32_t offset, spirun::Input& input) override;
 };
 
-// The plug-ins get the stream's whole contents in memory: a memory stream's own buffer, any
-// other stream copied once.
+// The plug-ins get the stream's whole contents in memory: a memory stream's own buffer (or the
+// memory a pointer stream views), any other stream copied once.
 class TInSPIAbleFromStream : public TInSPIAbleData {
  public:
   TInSPIAbleFromStream(TObject* owner, TStream& stream, const std::string& fileName);

@@ -2,7 +2,10 @@
 // open, through the same picture container and format registry, and
 //   korconv INPUT OUTPUT     writes it as a BMP file;
 //   korconv --info INPUT     prints "WIDTHxHEIGHT BPP bpp CLASSNAME";
+//   korconv ARCHIVE --list   lists the archive's pages in the viewer's order, one per line;
 //   korconv --plugins        lists the plug-ins it found, one line per module.
+// INPUT may be a page of an archive: the archive's path, "\" and the entry's name
+// ("book.zip\01\02.png").
 // Exit status 0 on success; on failure the system's message goes to stderr and the status
 // is 1.
 #include <cstdio>
@@ -10,7 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "graphics/archive.h"
+#include "graphics/prepared.h"
 #include "picture/bitmap.h"
+#include "picture/book.h"
 #include "picture/picture.h"
 #include "picture/render.h"
 #include "platform/console.h"
@@ -39,12 +45,57 @@ std::string OutputName(const std::string& operand) {
   return name;
 }
 
+// The archive of an operand that names a page inside one: the longest part before a "\" (or
+// "/") that is an existing file, and the entry's name after it.  False when the operand is a file
+// itself or no part of it is one.
+bool SplitPageOperand(const std::string& operand, std::string& archive, std::string& entry) {
+  if (!platform::ReachableName(operand, false).empty() && platform::FileExists(InputName(operand))) return false;
+  for (size_t i = operand.size(); i-- > 1;) {
+    if (operand[i] != '\\' && operand[i] != '/') continue;
+    const std::string name = platform::ReachableName(operand.substr(0, i), false);
+    if (name.empty() || !platform::FileExists(name)) continue;
+    archive = name;
+    entry = platform::ArgumentToAnsi(operand.substr(i + 1));
+    return !entry.empty();
+  }
+  return false;
+}
+
+// The archive `fileName` as the archive plug-ins list it.
+std::shared_ptr<TArchive> OpenArchive(const std::string& fileName) {
+  std::shared_ptr<TArchive> archive = TArchive::Open(fileName);
+  if (!archive) throw EArchiveError(FormatMixed(msg::kNotAnArchive, {fileName}));
+  return archive;
+}
+
+// Loads a file, or a page of an archive, into `picture`.
+void LoadInput(TPicture& picture, const std::string& operand) {
+  std::string archive, entry;
+  if (SplitPageOperand(operand, archive, entry)) {
+    picture.Exchange(OpenArchive(archive)->LoadPage(entry, TPicturePreparer::DefaultBudget()));
+    return;
+  }
+  picture.LoadFile(InputName(operand));
+}
+
+// The pages of an archive, as the viewer steps through them.
+int ListPages(const Args& args) {
+  const std::shared_ptr<TArchive> archive = OpenArchive(InputName(args[0]));
+  const TBook book(archive->FileName(), archive->EntryNames());
+  if (book.Empty()) throw EArchiveError(FormatMixed(msg::kArchiveNoPictures, {archive->FileName()}));
+  for (const std::string& page : book.Pages()) {
+    const std::string line = platform::NameToConsole(page) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
+  return 0;
+}
+
 // Writes the picture as a BMP file.  A bitmap is saved as it is held; an icon or a metafile
 // is saved as the picture it shows, at its own size, so that nothing empty is written.  The
 // output is named only once the picture has loaded, so a failed load creates no file.
 int Convert(const Args& args) {
   TPicture picture;
-  picture.LoadFile(InputName(args[0]));
+  LoadInput(picture, args[0]);
   TGraphic* graphic = picture.Graphic();
   if (graphic && !graphic->InheritsFrom(&TBitmap::Class))
     RenderToBitmap(*graphic)->SaveFile(OutputName(args[1]));
@@ -55,7 +106,7 @@ int Convert(const Args& args) {
 
 int Info(const Args& args) {
   TPicture picture;
-  picture.LoadFile(InputName(args[0]));
+  LoadInput(picture, args[0]);
   TGraphic* graphic = picture.Graphic();
   int bits = graphic ? ShownBitCount(*graphic) : 0;
   std::printf("%dx%d %d bpp %s\n", static_cast<int>(picture.Width()), static_cast<int>(picture.Height()),
@@ -109,13 +160,16 @@ struct Command {
 const Command kCommands[] = {
     {"--info", 1, Info},
     {"--plugins", 0, ListPlugins},
+    {"--list", 1, ListPages},
     {nullptr, 2, Convert},
 };
 
 const char kUsage[] =
     "usage: korconv INPUT OUTPUT     convert a picture to a BMP file\n"
     "       korconv --info INPUT     print WIDTHxHEIGHT BPP bpp CLASSNAME\n"
-    "       korconv --plugins        list the plug-ins found (kind, bitness, file, about, formats)\n";
+    "       korconv ARCHIVE --list   list the pages of an archive, in the viewer's order\n"
+    "       korconv --plugins        list the plug-ins found (kind, bitness, file, about, formats)\n"
+    "INPUT may name a page of an archive: ARCHIVE\\ENTRY\n";
 
 // The message part by part: the program's own texts and the names inside them each converted
 // from their own code page.
@@ -130,7 +184,9 @@ void PrintError(const MixedText& message) {
 
 void PrintError(const std::string& ownText) { PrintError(MixedText{ownText, {}}); }
 
-int Run(const std::vector<std::string>& argv) {
+int Run(std::vector<std::string> argv) {
+  // "ARCHIVE --list" is "--list ARCHIVE".
+  if (argv.size() == 2 && argv[1] == "--list") std::swap(argv[0], argv[1]);
   for (const Command& c : kCommands) {
     bool named = c.option && !argv.empty() && argv[0] == c.option;
     if (c.option && !named) continue;
