@@ -239,18 +239,17 @@ void TForm1::Step(int32_t direction) {
     return;
   }
   const int32_t count = FileListBox1->Count();
-  if (count <= 0) return;
   const TStringList& items = FileListBox1->Items();
   int32_t i = FileListBox1->ItemIndex();
   // The copies of one file that two patterns of the mask both match stand side by side: they
-  // count as one step.
+  // count as one step.  (An empty list selects nothing, and reading its entry reports that.)
   const std::string current = i >= 0 && i < count ? items[i] : std::string();
-  for (int32_t n = 0; n < count; ++n) {
+  for (int32_t n = 0; n < (count > 0 ? count : 1); ++n) {
     i = direction > 0 ? (i + 1 < count ? i + 1 : 0) : (i <= 0 ? count - 1 : i - 1);
-    if (items[i] != current) break;
+    if (count <= 0 || items[i] != current) break;
   }
   FileListBox1->SetItemIndex(i);
-  OpenPicture(CurrentFolder + items[i]);
+  OpenPicture(CurrentFolder + items[FileListBox1->ItemIndex()]);
 }
 
 void TForm1::Action1Execute(TObject*) { Step(1); }

@@ -61,7 +61,8 @@ std::shared_ptr<TArchive> TArchive::Open(const std::string& fileName) {
     archive->fileName_ = fileName;
     archive->stamp_ = stamp;
     archive->plugin_ = plugin;
-    const int32_t result = plugin->RunGetArchiveInfo(FileInput(fileName), archive->entries_, archive->cut_, fault);
+    const int32_t result =
+        plugin->RunGetArchiveInfo(FileInput(fileName), archive->entries_, archive->cut_, fault);
     if (fault) RaiseFault(*plugin, fault);
     if (result != SPI_SUCCESS)
       throw EArchiveError(FormatMixed(msg::kArchiveUnreadable,
@@ -100,13 +101,13 @@ std::vector<uint8_t> TArchive::Extract(const std::string& entry, uint64_t limit)
   if (e->FileSize > limit) throw EArchiveError(FormatMixed(msg::kArchiveEntryTooLarge, {entry}));
   std::vector<uint8_t> bytes;
   spirun::Fault fault;
-  const int32_t result =
-      plugin_->RunGetFile(FileInput(fileName_), *e, limit, [](int32_t, int32_t) { return 0; }, bytes, fault);
+  const int32_t result = plugin_->RunGetFile(
+      FileInput(fileName_), *e, limit, [](int32_t, int32_t) { return 0; }, bytes, fault);
   if (fault) RaiseFault(*plugin_, fault);
   if (result == SPI_NO_MEMORY) throw EArchiveError(FormatMixed(msg::kArchiveEntryTooLarge, {entry}));
   if (result != SPI_SUCCESS)
-    throw EArchiveError(FormatMixed(msg::kArchiveEntryUnreadable,
-                                    {text::ExtractFileName(plugin_->FileName()), entry, std::to_string(result)}));
+    throw EArchiveError(FormatMixed(msg::kArchiveEntryUnreadable, {text::ExtractFileName(plugin_->FileName()),
+                                                                   entry, std::to_string(result)}));
   return bytes;
 }
 

@@ -109,8 +109,9 @@ bool TPicturePreparer::Busy() const {
 }
 
 std::unique_ptr<TGraphic> TPicturePreparer::Load(Worker& worker, const std::string& name,
-                                                 const std::shared_ptr<const TArchive>& archive, uint64_t budget,
-                                                 uint64_t& bytes, std::exception_ptr& fault) {
+                                                 const std::shared_ptr<const TArchive>& archive,
+                                                 uint64_t budget, uint64_t& bytes,
+                                                 std::exception_ptr& fault) {
   try {
     // Called off, the plug-in is asked to stop at its next progress call; one that does not
     // stop within kGraceMs is left to finish in its helper, which this thread's next call waits
@@ -122,7 +123,8 @@ std::unique_ptr<TGraphic> TPicturePreparer::Load(Worker& worker, const std::stri
     const TCallOffScope callOff(worker.CallOff);
     // A picture whose block alone passes the budget is refused before it is mapped.
     const spirun::TThreadPictureLimit limit(budget);
-    const TProgressEvent listener = [&worker](TObject*, TProgressStage, uint8_t, bool, TRect&, const std::string&) {
+    const TProgressEvent listener = [&worker](TObject*, TProgressStage, uint8_t, bool, TRect&,
+                                              const std::string&) {
       if (worker.CallOff.load()) throw EAbort("");
     };
     std::unique_ptr<TGraphic> graphic;

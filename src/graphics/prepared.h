@@ -106,8 +106,8 @@ class TPicturePreparer {
   // Loads one picture in the calling thread; none when it fails (with `fault` set when a plug-in
   // faulted) or passes the budget.
   std::unique_ptr<TGraphic> Load(Worker& worker, const std::string& name,
-                                 const std::shared_ptr<const TArchive>& archive, uint64_t budget, uint64_t& bytes,
-                                 std::exception_ptr& fault);
+                                 const std::shared_ptr<const TArchive>& archive, uint64_t budget,
+                                 uint64_t& bytes, std::exception_ptr& fault);
   // Under lock_: drops every entry that is not ready, calling off the running one, and waits
   // until the thread has let go of it (and of its picture), calling `wait` as Take does.
   void StopWork(std::unique_lock<std::mutex>& lock, const std::function<bool()>& wait);

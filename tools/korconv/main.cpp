@@ -49,7 +49,8 @@ std::string OutputName(const std::string& operand) {
 // "/") that is an existing file, and the entry's name after it.  False when the operand is a file
 // itself or no part of it is one.
 bool SplitPageOperand(const std::string& operand, std::string& archive, std::string& entry) {
-  if (!platform::ReachableName(operand, false).empty() && platform::FileExists(InputName(operand))) return false;
+  if (!platform::ReachableName(operand, false).empty() && platform::FileExists(InputName(operand)))
+    return false;
   for (size_t i = operand.size(); i-- > 1;) {
     if (operand[i] != '\\' && operand[i] != '/') continue;
     const std::string name = platform::ReachableName(operand.substr(0, i), false);
