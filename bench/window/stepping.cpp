@@ -296,3 +296,40 @@ TEST_F(SteppingBench, PreparedAndColdStepsAgainstTheCodecAlone) {
   if (!withPlugins.empty()) RecordProperty("start_plugins_ratio", std::to_string(pluginsAdd / base));
   EXPECT_TRUE(boxes.empty());
 }
+
+// A book of the same photos (a ZIP whose entries are the PNGs, stored, as archives of pictures
+// hold them) read at a person's pace: each page is taken out of the archive by the archive
+// plug-in in the helper and decoded from memory while the person reads the one before.
+TEST_F(SteppingBench, BookPagesAtAReadingPaceAgainstTheCodecAlone) {
+  const char* folder = std::getenv("KOR_PHOTOS");
+  const char* book = std::getenv("KOR_BOOK");
+  ASSERT_NE(folder, nullptr) << "KOR_PHOTOS names the folder of pictures";
+  ASSERT_NE(book, nullptr) << "KOR_BOOK names the ZIP of the same pictures";
+  const std::string dir = std::string(folder) + "\\";
+  const double pace = std::getenv("KOR_PACE") ? std::atof(std::getenv("KOR_PACE")) : 1.5;
+  IWICImagingFactory* factory = ifwic_bench::startCodecs();
+  ASSERT_NE(factory, nullptr);
+  std::vector<double> codec;
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = dir + "p" + std::to_string(i) + ".png";
+    codec.push_back(ifwic_bench::timed([&] { return ifwic_bench::wicDecode(factory, {}, name.c_str()); }));
+    ASSERT_GT(codec.back(), 0);
+  }
+  factory->Release();
+  const double base = Median(codec);
+  TForm1& f = Start(book);
+  ASSERT_TRUE(boxes.empty()) << boxes[0].text;
+  ASSERT_EQ(f.Caption(), std::string("Korvale2 - ") + book + "\\p0.png");
+  ASSERT_EQ(f.Image1->Picture().Width(), 6000);
+  std::vector<double> read;
+  for (int i = 1; i < 8; ++i) {
+    Idle(pace);
+    read.push_back(Step(f));
+    EXPECT_EQ(f.Caption(), std::string("Korvale2 - ") + book + "\\p" + std::to_string(i) + ".png");
+  }
+  std::printf("book, codec alone %.0f ms; pages at a reading pace (%.1f s):", base * 1000, pace);
+  for (double t : read) std::printf(" %.0f", t * 1000);
+  std::printf(" ms\n  median %.0f ms = %.3f x the codec alone\n", Median(read) * 1000, Median(read) / base);
+  RecordProperty("book_read_ratio", std::to_string(Median(read) / base));
+  EXPECT_TRUE(boxes.empty());
+}

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Steps the real window through 8 photo-like 6000 x 4000 PNGs opened by ifwic.spi, at a reading
-pace and back to back, against the imaging codec alone (bench_stepping.exe prints the figures);
+pace and back to back, and through a ZIP book of the same PNGs opened by korzip at a reading pace,
+against the imaging codec alone (bench_stepping.exe prints the figures);
 then the same picture through a plug-in that knows nothing of this program (the KVP1 fixture) in
 the helper, against that plug-in's own GetPicture (bench_plugin_load.exe).
 
@@ -14,6 +15,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import zipfile
 
 from PIL import Image
 
@@ -64,13 +66,21 @@ def main():
     bare = os.path.join(here, 'bare')
     os.makedirs(bare, exist_ok=True)
     shutil.copy2(os.path.join(build, 'bin', 'Korvale2.exe'), bare)
+    # The same pictures as a book: a ZIP of the PNGs, stored (they are compressed already).
+    book = os.path.join(here, 'book', 'photos.zip')
+    if not os.path.exists(book):
+        os.makedirs(os.path.dirname(book), exist_ok=True)
+        with zipfile.ZipFile(book, 'w', zipfile.ZIP_STORED) as z:
+            for i in range(8):
+                z.write(os.path.join(photos, 'p%d.png' % i), 'p%d.png' % i)
     # The window looks for plug-ins, and the plug-in helper, beside its program.
-    for name in ('ifwic.spi', 'ifwic.sph', 'korspi32.exe', 'korspi64.exe'):
+    for name in ('ifwic.spi', 'ifwic.sph', 'korzip.spi', 'korzip.sph', 'korspi32.exe', 'korspi64.exe'):
         if os.path.exists(os.path.join(build, 'bin', name)):
             shutil.copy2(os.path.join(build, 'bin', name), here)
     env = dict(os.environ, KOR_PHOTOS=windows_path(photos), KOR_PACE=pace,
                KOR_VIEWER=windows_path(os.path.join(build, 'bin', 'Korvale2.exe')),
-               KOR_BARE_VIEWER=windows_path(os.path.join(bare, 'Korvale2.exe')), KOR_BMP=windows_path(bmp))
+               KOR_BARE_VIEWER=windows_path(os.path.join(bare, 'Korvale2.exe')), KOR_BMP=windows_path(bmp),
+               KOR_BOOK=windows_path(book))
     wine_run = os.path.join(ROOT, 'scripts', 'wine-run')
     subprocess.run([wine_run, os.path.join(here, 'bench_stepping.exe')], env=env, check=True)
     # The fixture plug-in in a folder of its own, out of the stepping window's search.

@@ -341,12 +341,54 @@ class KorzipTest(unittest.TestCase):
                          "tofolder", host(self.path("base.zip")), local["text.txt"], host(folder))
         self.harness.run(self)
 
+    def test_korconv_reads_books(self):
+        """korconv with korzip as its archive plug-in lists a book's pages in the viewer's order and
+        converts one page, named ARCHIVE\\ENTRY, into the very BMP the archive holds."""
+        if not ARGS.korconv:
+            raise unittest.SkipTest("no korconv given")
+        from PIL import Image
+        env = dict(os.environ)
+        if not ARGS.runner:  # natively the plug-ins come from the Susie folder the registry names
+            susie = self.path("susie")
+            os.mkdir(susie)
+            shutil.copy2(ARGS.spi, susie)
+            env["KORVALE_REGISTRY"] = self.path("registry.reg")
+            with open(env["KORVALE_REGISTRY"], "w") as f:
+                f.write('REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Dorvenik\\Susie\\Plug-in]\n"Path"="%s"\n' % susie)
+        pages = {}
+        for i, name in enumerate(("02/01.bmp", "01/02.BMP", "cover.bmp", "01/01.bmp")):
+            out = io.BytesIO()
+            Image.new("RGB", (7 + i, 5), (40 * i, 90, 200 - 30 * i)).save(out, "BMP")
+            pages[name] = out.getvalue()
+        book = self.path("book.zip")
+        with zipfile.ZipFile(book, "w", zipfile.ZIP_DEFLATED) as z:
+            for name, data in pages.items():
+                z.writestr(name, data)
+            z.writestr("notes.txt", b"not a page")
+
+        def korconv(*args):
+            return subprocess.run(ARGS.runner + [ARGS.korconv] + list(args), capture_output=True, env=env,
+                                  timeout=300)
+        listed = korconv(host(book), "--list")
+        self.assertEqual(listed.returncode, 0, listed.stderr)
+        self.assertEqual(listed.stdout.decode().split(), ["cover.bmp", "01\\01.bmp", "01\\02.BMP", "02\\01.bmp"])
+        out = self.path("page.bmp")
+        converted = korconv(host(book) + "\\01\\02.BMP", host(out))
+        self.assertEqual(converted.returncode, 0, converted.stderr)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), pages["01/02.BMP"])
+        missing = korconv(host(book) + "\\01\\03.bmp", host(self.path("none.bmp")))
+        self.assertEqual(missing.returncode, 1)
+        self.assertIn("01\\03.bmp".encode(), missing.stderr)
+        self.assertFalse(os.path.exists(self.path("none.bmp")))
+
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--harness", required=True)
     parser.add_argument("--spi", required=True)
     parser.add_argument("--runner", nargs="*", default=[])
+    parser.add_argument("--korconv", help="korconv, finding korzip as the viewer finds it")
     ARGS, rest = parser.parse_known_args()
     result = unittest.main(argv=sys.argv[:1] + rest, exit=False).result
     if not result.wasSuccessful():
