@@ -477,7 +477,8 @@ int32_t THelperRunner::GetFile(ModuleId id, const Input& input, uint64_t positio
   spiproto::FileDone done;
   const Progress relay = progress ? progress : Progress([](int32_t, int32_t) { return 0; });
   if (!Ask(request, "GetFile", &relay, done, fault)) return SPI_INTERNAL_ERROR;
-  if (done.Value != SPI_SUCCESS || !done.Has) return done.Value == SPI_SUCCESS ? SPI_MEMORY_ERROR : done.Value;
+  if (done.Value != SPI_SUCCESS || !done.Has)
+    return done.Value == SPI_SUCCESS ? SPI_MEMORY_ERROR : done.Value;
   // More than asked for, or more than the record said, is no answer to this request.
   bool taken = done.Bytes <= limit && (!expected || done.Bytes <= expected);
   if (taken && done.Bytes > 0) {

@@ -273,7 +273,8 @@ std::string EncodeListing(const std::vector<spirun::ArchiveEntry>& entries) {
   return out.w.Payload();
 }
 
-bool DecodeListing(const uint8_t* data, size_t size, uint32_t count, std::vector<spirun::ArchiveEntry>& entries) {
+bool DecodeListing(const uint8_t* data, size_t size, uint32_t count,
+                   std::vector<spirun::ArchiveEntry>& entries) {
   entries.clear();
   if (count > spirun::kMaxArchiveEntries || !data) return count == 0 && size == 0;
   In in{Reader(data, size)};

@@ -67,7 +67,8 @@ inline constexpr uint32_t kMaxReturned = 64;
 inline constexpr uint64_t kMaxListingBytes = spirun::kMaxArchiveEntries * 456;
 std::string EncodeListing(const std::vector<spirun::ArchiveEntry>& entries);
 // False unless `data` holds exactly `count` entries, each one a record can hold.
-bool DecodeListing(const uint8_t* data, size_t size, uint32_t count, std::vector<spirun::ArchiveEntry>& entries);
+bool DecodeListing(const uint8_t* data, size_t size, uint32_t count,
+                   std::vector<spirun::ArchiveEntry>& entries);
 
 class Writer {
  public:
@@ -259,9 +260,9 @@ struct FaultReport {
   X(Load)                                                                                           \
   X(Release)                                                                                        \
   X(AddRef)                                                                                         \
-  X(IsSupported) X(PictureInfoRequest) X(PictureRequest) X(Loaded) X(Result) X(Info) X(PictureDone) \
-      X(FaultReport) X(ArchiveRequest) X(FileInfoRequest) X(FileRequest) X(ArchiveDone) X(FileInfoDone)  \
-          X(FileDone)
+  X(IsSupported)                                                                                    \
+  X(PictureInfoRequest) X(PictureRequest) X(Loaded) X(Result) X(Info) X(PictureDone) X(FaultReport) \
+      X(ArchiveRequest) X(FileInfoRequest) X(FileRequest) X(ArchiveDone) X(FileInfoDone) X(FileDone)
 // NOLINTBEGIN(bugprone-macro-parentheses): M names a type
 #define KOR_PROTOCOL_MESSAGE(M)                 \
   std::string Encode(const M& m, uint32_t seq); \

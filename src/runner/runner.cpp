@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "picture/bitmap_image.h"
 #include "platform/localmem.h"
@@ -312,19 +313,26 @@ int32_t TInProcessRunner::GetFile(ModuleId id, const Input& input, uint64_t posi
   if (!m || !m->procs[7]) return SPI_NOT_IMPLEMENTED;
   auto fn = reinterpret_cast<SPI_GetFile>(m->procs[7]);
   // The entry's position goes where the offset of an attempt goes: len for a file, the start of
-  // the data handed over for memory.
-  const uint64_t most = input.Flag == SPI_INPUT_MEMORY ? static_cast<uint64_t>(input.Size > 0 ? input.Size : 0)
-                                                        : static_cast<uint64_t>(INTPTR_MAX);
-  if (position > most || position > static_cast<uint64_t>(std::numeric_limits<spi_len_t>::max()))
-    return SPI_BROKEN_DATA;
+  // the data handed over for memory, counted from where the listing's data began (Offset, as
+  // GetArchiveInfo was given it).
+  const bool memory = input.Flag == SPI_INPUT_MEMORY;
+  const uint64_t size = input.Size > 0 ? static_cast<uint64_t>(input.Size) : 0;
+  const uint64_t start = memory && input.Offset > 0 ? static_cast<uint64_t>(input.Offset) : 0;
+#if defined(_WIN32) && !defined(_WIN64)
+  // A 32-bit record's position reaches 4 GiB: len carries its 32 bits, as the plug-ins read it.
+  const uint64_t mostLen = UINT32_MAX;
+#else
+  const uint64_t mostLen = static_cast<uint64_t>(std::numeric_limits<spi_len_t>::max());
+#endif
+  if (position > (memory ? (size > start ? size - start : 0) : mostLen)) return SPI_BROKEN_DATA;
   const char* src = nullptr;
   spi_len_t len = 0;
-  if (input.Flag == SPI_INPUT_MEMORY) {
-    src = reinterpret_cast<const char*>(input.Memory) + position;
-    len = static_cast<spi_len_t>(static_cast<uint64_t>(input.Size) - position);
+  if (memory) {
+    if (input.Memory) src = reinterpret_cast<const char*>(input.Memory) + start + position;
+    len = static_cast<spi_len_t>(size - start - position);
   } else {
     src = input.FileName.c_str();
-    len = static_cast<spi_len_t>(position);
+    len = static_cast<spi_len_t>(static_cast<std::make_unsigned<spi_len_t>::type>(position));
   }
   const uint32_t flag = (input.Flag & 7u) | (uint32_t{SPI_OUTPUT_MEMORY} << 8);
   spi_hlocal_t out = nullptr;

@@ -116,10 +116,10 @@ class Runner {
                               uint32_t /*flag*/, ArchiveEntry& /*entry*/, Fault& /*fault*/) {
     return SPI_NOT_IMPLEMENTED;
   }
-  // GetFile with memory output: the bytes of the entry at `position`.  A block holding more
-  // than `expected` (the entry's size by its record; 0 when unknown) is cut there; more than
-  // `limit` bytes is refused with SPI_NO_MEMORY and nothing kept.  The entry is never written
-  // to a file.
+  // GetFile with memory output: the bytes of the entry at `position` (in memory counted from
+  // `input`'s Offset, where the listing's data began too).  A block holding more than
+  // `expected` (the entry's size by its record; 0 when unknown) is cut there; more than `limit`
+  // bytes is refused with SPI_NO_MEMORY and nothing kept.  The entry is never written to a file.
   virtual int32_t GetFile(ModuleId /*id*/, const Input& /*input*/, uint64_t /*position*/, uint64_t /*expected*/,
                           uint64_t /*limit*/, const Progress& /*progress*/, std::vector<uint8_t>& bytes,
                           Fault& /*fault*/) {

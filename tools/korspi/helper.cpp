@@ -217,7 +217,8 @@ void Helper::FileInfo(const spiproto::Frame& frame) {
   done.Value = SPI_MEMORY_ERROR;
   if (spiproto::Decode(frame, request) && ReadInput(request.Input, input)) {
     spirun::Fault fault;
-    done.Value = runner_.GetFileInfo(ModuleFor(request.Path), input, request.Name, request.Flag, done.Entry, fault);
+    done.Value =
+        runner_.GetFileInfo(ModuleFor(request.Path), input, request.Name, request.Flag, done.Entry, fault);
     if (fault) Fault(fault, frame.Seq);
   }
   // A record no entry can be made of is the plug-in's broken answer.

@@ -10,6 +10,9 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "../../../spi/decode/kvp_format.h"
 #include "graphics/decode_fixtures.h"
@@ -308,6 +311,237 @@ TEST_F(Helper, LiesInPictureAnswersCostOnlyTheirAttempt) {
   const spirun::TThreadPictureLimit limit(64);
   EXPECT_THROW(honest.LoadFile(dir.Write("good.kvp", good.File())), EInvalidGraphic);
   lie("");
+}
+
+// Little-endian fields one after another.
+struct Le {
+  std::string bytes;
+  Le& operator()(uint64_t v, int width) {
+    for (int i = 0; i < width; ++i) bytes += static_cast<char>(v >> 8 * i & 0xFF);
+    return *this;
+  }
+  Le& operator()(const std::string& s) {
+    bytes += s;
+    return *this;
+  }
+};
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+// A ZIP of stored entries, as the plainest writer makes one (no descriptors, no extra fields).
+std::string StoredZip(const Files& files) {
+  Le zip, central;
+  for (const auto& file : files) {
+    const std::string& name = file.first;
+    const std::string& data = file.second;
+    uint32_t crc = 0xFFFFFFFF;
+    for (unsigned char c : data) {
+      crc ^= c;
+      for (int k = 0; k < 8; ++k) crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    crc = ~crc;
+    const uint32_t at = static_cast<uint32_t>(zip.bytes.size());
+    // Flags, stored, 12:00 on 1 January 2020, CRC, both sizes, the name's length, no extra field.
+    auto common = [&](Le& out) -> Le& {
+      return out(0, 2)(0, 2)(0x6000, 2)(0x5021, 2)(crc, 4)(data.size(), 4)(data.size(), 4)(name.size(), 2)(0,
+                                                                                                           2);
+    };
+    common(zip(0x04034B50, 4)(20, 2))(name)(data);
+    common(central(0x02014B50, 4)(20, 2)(20, 2))(0, 2)(0, 2)(0, 2)(0, 4)(at, 4)(name);
+  }
+  const size_t directoryAt = zip.bytes.size();
+  return zip(central.bytes)(0x06054B50, 4)(0, 2)(0, 2)(files.size(), 2)(files.size(), 2)(
+             central.bytes.size(), 4)(directoryAt, 4)(0, 2)
+      .bytes;
+}
+
+// A KFA1 archive of the misbehaving archive fixtures (spi/faults/faulty_archive.c).
+std::string Kfa(const Files& files) {
+  Le out;
+  out("KFA1");
+  for (const auto& [name, data] : files) out(name.size(), 4)(name)(data.size(), 4)(data);
+  return out.bytes;
+}
+
+auto Fields(const spirun::ArchiveEntry& e) {
+  return std::make_tuple(e.Method, e.Position, e.CompSize, e.FileSize, e.Timestamp, e.Path, e.FileName,
+                         e.Crc);
+}
+
+void ExpectSameEntries(const std::vector<spirun::ArchiveEntry>& got,
+                       const std::vector<spirun::ArchiveEntry>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(Fields(got[i]), Fields(want[i])) << "entry " << i;
+}
+
+std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// The archive calls through the helper answer what the plug-in answers in this process: korzip's
+// listing of a ZIP, from its file and from memory past a header, entry for entry; an entry by its name; each
+// entry's exact bytes; and an entry larger than the caller's limit refused as out of memory.
+TEST_F(Helper, ArchiveCallsAnswerAsInThisProcess) {
+  const Files files = {{"one.txt", "first entry"},
+                       {"pics/two.bin", std::string("\0\x01\x02\xFF binary", 11)},
+                       {"pics/deep/three.txt", std::string(3000, 'z')}};
+  const std::string zip = StoredZip(files);
+  spirun::Input file;
+  file.FileName = dir.Write("stored.zip", zip);
+  // In memory the archive starts past 128 bytes of something else, as after a MacBinary header;
+  // an entry's position counts from the archive's start.
+  const std::string data = std::string(128, 'x') + zip;
+  spirun::Input memory;
+  memory.Flag = SPI_INPUT_MEMORY;
+  memory.Memory = reinterpret_cast<const uint8_t*>(data.data());
+  memory.Size = static_cast<int32_t>(data.size());
+  memory.Offset = 128;
+  const std::string korzip = Core(KOR_KORZIP);
+  spirun::TInProcessRunner here;
+  const spirun::ModuleId local = here.Load(korzip, 1).Id;
+  const spirun::LoadResult remote = runner_->Load(korzip, 1);
+  ASSERT_NE(local, 0u);
+  ASSERT_NE(remote.Id, 0u);
+  EXPECT_EQ(remote.Kind, "00AM");
+  for (const spirun::Input* input : {&file, &memory}) {
+    SCOPED_TRACE(input->Flag == SPI_INPUT_MEMORY ? "memory" : "file");
+    std::vector<spirun::ArchiveEntry> expected, entries;
+    bool cut = true;
+    spirun::Fault fault;
+    ASSERT_EQ(here.GetArchiveInfo(local, *input, expected, cut, fault), SPI_SUCCESS);
+    cut = true;
+    ASSERT_EQ(runner_->GetArchiveInfo(remote.Id, *input, entries, cut, fault), SPI_SUCCESS);
+    EXPECT_FALSE(cut);
+    ExpectSameEntries(entries, expected);
+    ASSERT_EQ(entries.size(), files.size());
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < files.size(); ++i) {
+      std::string name = files[i].first;
+      for (char& c : name)
+        if (c == '/') c = '\\';
+      EXPECT_EQ(entries[i].Name(), name);
+      EXPECT_EQ(entries[i].FileSize, files[i].second.size());
+      EXPECT_EQ(runner_->GetFile(remote.Id, *input, entries[i].Position, entries[i].FileSize, 1 << 20,
+                                 nullptr, bytes, fault),
+                SPI_SUCCESS);
+      EXPECT_EQ(Text(bytes), files[i].second) << name;
+    }
+    spirun::ArchiveEntry named;
+    EXPECT_EQ(runner_->GetFileInfo(remote.Id, *input, "PICS\\TWO.BIN", SPI_IGNORE_CASE, named, fault),
+              SPI_SUCCESS);
+    ExpectSameEntries({named}, {entries[1]});
+    EXPECT_EQ(runner_->GetFile(remote.Id, *input, entries[2].Position, entries[2].FileSize, 2999, nullptr,
+                               bytes, fault),
+              SPI_NO_MEMORY);
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_FALSE(fault) << fault.Entry;
+  }
+  EXPECT_EQ(runner_->Starts(), 1);
+}
+
+// Misbehaving archive plug-ins (spi/faults/faulty_archive.c) cost only their call.  One whose
+// GetFile crashes still lists, and the next call gets a fresh helper that answers.  One that lies
+// in its listing gives the whole records before its block's end, cut, names no longer than their
+// fields, and no more of an entry than its record or its block holds, through the helper as in
+// this process.  One whose listing never ends is given up after the time limit.  The records'
+// reading holds for either width.
+TEST_F(Helper, MisbehavingArchivePluginsCostOnlyTheirCall) {
+  spirun::Input archive;
+  archive.FileName =
+      dir.Write("trap.kfa", Kfa({{"first.txt", "one"}, {"second.bin", std::string(100, 's')}}));
+  spirun::Fault fault;
+  std::vector<spirun::ArchiveEntry> entries;
+  std::vector<uint8_t> bytes;
+  bool cut = true;
+
+  const spirun::ModuleId crash = runner_->Load(FaultFixture("fault_archive_crash"), 1).Id;
+  ASSERT_NE(crash, 0u);
+  ASSERT_EQ(runner_->GetArchiveInfo(crash, archive, entries, cut, fault), SPI_SUCCESS);
+  EXPECT_FALSE(cut);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].Name(), "second.bin");
+  EXPECT_EQ(runner_->GetFile(crash, archive, entries[0].Position, entries[0].FileSize, 1 << 20, nullptr,
+                             bytes, fault),
+            SPI_INTERNAL_ERROR);
+  EXPECT_TRUE(fault.What == spirun::Fault::kException || fault.What == spirun::Fault::kExited) << fault.What;
+  EXPECT_EQ(fault.Entry, "GetFile");
+  EXPECT_TRUE(bytes.empty());
+  fault = spirun::Fault{};
+  spirun::ArchiveEntry named;
+  EXPECT_EQ(runner_->GetFileInfo(crash, archive, "second.bin", 0, named, fault), SPI_SUCCESS);
+  EXPECT_EQ(Fields(named), Fields(entries[1]));
+  EXPECT_EQ(runner_->Starts(), 2);
+
+  const std::string lies = FaultFixture("fault_archive_lies");
+  spirun::TInProcessRunner here;
+  const spirun::ModuleId local = here.Load(lies, 1).Id, liar = runner_->Load(lies, 1).Id;
+  ASSERT_NE(local, 0u);
+  ASSERT_NE(liar, 0u);
+  std::vector<spirun::ArchiveEntry> expected;
+  ASSERT_EQ(here.GetArchiveInfo(local, archive, expected, cut, fault), SPI_SUCCESS);
+  EXPECT_TRUE(cut);
+  cut = false;
+  ASSERT_EQ(runner_->GetArchiveInfo(liar, archive, entries, cut, fault), SPI_SUCCESS);
+  EXPECT_TRUE(cut);
+  ExpectSameEntries(entries, expected);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].FileName, "first.txt" + std::string(191, 'N'));
+  EXPECT_EQ(entries[1].FileSize, uint64_t{1} << 30);
+  // Each block holds 64 bytes more than the entry: cut at the record's size, or at the block's
+  // end for a record that claims more.
+  ASSERT_EQ(runner_->GetFile(liar, archive, entries[0].Position, entries[0].FileSize, 1 << 20, nullptr, bytes,
+                             fault),
+            SPI_SUCCESS);
+  EXPECT_EQ(Text(bytes), "one");
+  ASSERT_EQ(runner_->GetFile(liar, archive, entries[1].Position, entries[1].FileSize, 1 << 20, nullptr, bytes,
+                             fault),
+            SPI_SUCCESS);
+  EXPECT_EQ(Text(bytes), std::string(100, 's') + std::string(64, 'J'));
+  EXPECT_FALSE(fault) << fault.Entry;
+  EXPECT_EQ(runner_->Starts(), 2);
+
+  const spirun::ModuleId endless = runner_->Load(FaultFixture("fault_archive_endless"), 1).Id;
+  ASSERT_NE(endless, 0u);
+  EXPECT_EQ(runner_->GetArchiveInfo(endless, archive, entries, cut, fault), SPI_INTERNAL_ERROR);
+  EXPECT_EQ(fault.What, spirun::Fault::kHung);
+  EXPECT_EQ(fault.Entry, "GetArchiveInfo");
+  EXPECT_TRUE(entries.empty());
+  fault = spirun::Fault{};
+  // Its first entry's name length comes right after the magic.
+  EXPECT_EQ(runner_->GetFile(endless, archive, 4, 3, 1 << 20, nullptr, bytes, fault), SPI_SUCCESS);
+  EXPECT_EQ(Text(bytes), "one");
+  EXPECT_EQ(runner_->Starts(), 3);
+
+  // Two records of either width and an ending one; the same block ending inside the second.
+  for (int width : {4, 8}) {
+    SCOPED_TRACE(width);
+    const size_t record = static_cast<size_t>(SPI_FILEINFO_SIZE_OF(width));
+    const uint64_t far = width == 8 ? uint64_t{1} << 32 : 0;
+    std::vector<uint8_t> block(3 * record, 0);
+    auto put = [&](size_t at, uint64_t v, int n) {
+      for (int i = 0; i < n; ++i) block[at + i] = static_cast<uint8_t>(v >> 8 * i);
+    };
+    for (size_t r = 0; r < 2; ++r) {
+      const size_t at = r * record;
+      block[at] = 'M';
+      put(at + SPI_FILEINFO_POSITION_AT(width), far + 10 + r, width);
+      put(at + SPI_FILEINFO_COMPSIZE_AT(width), 20 + r, width);
+      put(at + SPI_FILEINFO_FILESIZE_AT(width), 30 + r, width);
+      put(at + SPI_FILEINFO_TIMESTAMP_AT(width), static_cast<uint64_t>(-2 - static_cast<int64_t>(r)), width);
+      block[at + SPI_FILEINFO_PATH_AT(width)] = 'p';
+      block[at + SPI_FILEINFO_FILENAME_AT(width)] = static_cast<uint8_t>('a' + r);
+      put(at + SPI_FILEINFO_CRC_AT(width), 0xC0DE0000u + r, 4);
+    }
+    std::vector<spirun::ArchiveEntry> read =
+        spirun::ReadArchiveRecords(block.data(), block.size(), width, cut);
+    EXPECT_FALSE(cut);
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(Fields(read[1]),
+              std::make_tuple(std::string("M"), far + 11, uint64_t{21}, uint64_t{31}, int64_t{-3},
+                              std::string("p"), std::string("b"), uint32_t{0xC0DE0001}));
+    read = spirun::ReadArchiveRecords(block.data(), record + record / 2, width, cut);
+    EXPECT_TRUE(cut);
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].Name(), "pa");
+  }
 }
 
 }  // namespace
