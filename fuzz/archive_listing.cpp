@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t split = 3 + (size_t{data[1]} << 8 | data[2]) % (size - 2);
   const size_t recordsEnd = split < size ? split : size;
   bool cut = false;
-  const std::vector<spirun::ArchiveEntry> entries = spirun::ReadArchiveRecords(data + 3, recordsEnd - 3, width, cut);
+  const std::vector<spirun::ArchiveEntry> entries =
+      spirun::ReadArchiveRecords(data + 3, recordsEnd - 3, width, cut);
   if (entries.size() > spirun::kMaxArchiveEntries) __builtin_trap();
   for (const spirun::ArchiveEntry& e : entries)
     if (!spirun::PlausibleEntry(e)) __builtin_trap();

@@ -255,14 +255,15 @@ struct FaultReport {
 
 // One encoder and one decoder per message.  Decode is false for a frame of another type or a
 // payload that does not hold exactly the message.
-#define KOR_PROTOCOL_MESSAGES(X)                                                                    \
-  X(Hello)                                                                                          \
-  X(Load)                                                                                           \
-  X(Release)                                                                                        \
-  X(AddRef)                                                                                         \
-  X(IsSupported)                                                                                    \
-  X(PictureInfoRequest) X(PictureRequest) X(Loaded) X(Result) X(Info) X(PictureDone) X(FaultReport) \
-      X(ArchiveRequest) X(FileInfoRequest) X(FileRequest) X(ArchiveDone) X(FileInfoDone) X(FileDone)
+#define KOR_PROTOCOL_MESSAGES(X)                                                                \
+  X(Hello)                                                                                      \
+  X(Load)                                                                                       \
+  X(Release)                                                                                    \
+  X(AddRef)                                                                                     \
+  X(IsSupported)                                                                                \
+  X(PictureInfoRequest)                                                                         \
+  X(PictureRequest) X(Loaded) X(Result) X(Info) X(PictureDone) X(FaultReport) X(ArchiveRequest) \
+      X(FileInfoRequest) X(FileRequest) X(ArchiveDone) X(FileInfoDone) X(FileDone)
 // NOLINTBEGIN(bugprone-macro-parentheses): M names a type
 #define KOR_PROTOCOL_MESSAGE(M)                 \
   std::string Encode(const M& m, uint32_t seq); \

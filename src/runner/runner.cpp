@@ -295,8 +295,8 @@ int32_t TInProcessRunner::GetFileInfo(ModuleId id, const Input& input, const std
   int32_t result = SPI_INTERNAL_ERROR;
   TPluginFault pf;
   const platform::LibraryFolderSearch search(m->fileName);
-  if (!GuardedCall([&] { result = fn(buf, len, name.c_str(), input.Flag | (flag & SPI_IGNORE_CASE), record); },
-                   pf)) {
+  if (!GuardedCall(
+          [&] { result = fn(buf, len, name.c_str(), input.Flag | (flag & SPI_IGNORE_CASE), record); }, pf)) {
     fault = Fault{Fault::kException, pf.Code, "GetFileInfo"};
     return SPI_INTERNAL_ERROR;
   }

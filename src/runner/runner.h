@@ -120,9 +120,9 @@ class Runner {
   // `input`'s Offset, where the listing's data began too).  A block holding more than
   // `expected` (the entry's size by its record; 0 when unknown) is cut there; more than `limit`
   // bytes is refused with SPI_NO_MEMORY and nothing kept.  The entry is never written to a file.
-  virtual int32_t GetFile(ModuleId /*id*/, const Input& /*input*/, uint64_t /*position*/, uint64_t /*expected*/,
-                          uint64_t /*limit*/, const Progress& /*progress*/, std::vector<uint8_t>& bytes,
-                          Fault& /*fault*/) {
+  virtual int32_t GetFile(ModuleId /*id*/, const Input& /*input*/, uint64_t /*position*/,
+                          uint64_t /*expected*/, uint64_t /*limit*/, const Progress& /*progress*/,
+                          std::vector<uint8_t>& bytes, Fault& /*fault*/) {
     bytes.clear();
     return SPI_NOT_IMPLEMENTED;
   }
