@@ -94,9 +94,12 @@ bool TForm1::OpenBook(const std::string& name) {
 
 void TForm1::ShowPage() {
   ShowPicture(TArchive::PageKey(book_.Archive(), book_.Page()));
-  // The archive's path and the entry's, as one path: both are names in the system's code page.
+  // The archive's path and the entry's, as one path.  Each is a name of its own: the archive's
+  // real name is shown where a short form of it is held, and the entry is no file to look up.
   MixedText caption{"Korvale2 - ", {}};
-  caption += SystemName(book_.Archive() + "\\" + book_.Page());
+  caption += SystemName(book_.Archive());
+  caption += "\\";
+  caption += SystemName(book_.Page());
   SetCaption(caption);
   FitWindow();
   PaintThenPrepare();
