@@ -174,8 +174,9 @@ void TForm1::PrepareNeighbours() {
     if (!page.empty()) {
       names.push_back(TArchive::PageKey(book_.Archive(), page));
     } else if (inFolder) {
+      // Past a book's end, the folder's entry beside it; otherwise `offset` entries away.
       const TStringList& items = FileListBox1->Items();
-      const int32_t k = i + (offset < 0 ? -1 : 1);
+      const int32_t k = i + (archive_ ? (offset < 0 ? -1 : 1) : offset);
       names.push_back(CurrentFolder + items[((k % count) + count) % count]);
     }
   }
